@@ -1,0 +1,34 @@
+#pragma once
+// The one way text leaves the program. Messages are kept in the source as UTF-8
+// and converted here, once, to the console's encoding: code page 932 on Windows,
+// the locale's charset on POSIX (Shift_JIS, CP932 or EUC-JP through iconv, UTF-8
+// as it is). Both streams are flushed after every call, so progress lines ending
+// in "\r" show at once and the two streams keep their order.
+
+#if defined(__GNUC__)
+#define FERRY2_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define FERRY2_PRINTF(a, b)
+#endif
+
+#include <string>
+
+namespace console {
+
+// Formatted text to standard output.
+void out(const char* format, ...) FERRY2_PRINTF(1, 2);
+// Formatted text to standard error.
+void err(const char* format, ...) FERRY2_PRINTF(1, 2);
+// Reads one character from standard input and discards it. End of input counts
+// as a key, so a run without standard input never hangs.
+void waitKey();
+
+// Converts UTF-8 text to the console encoding (exposed for tests).
+// Text that cannot be converted is passed through unchanged.
+std::string toConsole(const std::string& utf8);
+
+// Converts UTF-8 text to the named charset ("CP932", "EUC-JP"), with the same
+// pass-through rule; an unknown charset leaves the text as it is.
+std::string toCharset(const std::string& utf8, const char* charset);
+
+} // namespace console

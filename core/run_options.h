@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+// The settings of one run, all set from the command line before a port opens.
+struct RunOptions {
+    int command = 0;           // lower-case first character of the first argument
+    int port = 1;              // -p#
+    std::string devicePath;    // -p/dev/...: a device path in place of the number (POSIX)
+    int speed = 19200;         // -1 / -9
+    int drive = -1;            // -d#: 1 or 2, -1 when not given
+    int medium = -1;           // -m#: medium code 0, 1 or 3; -1 when not given
+    bool allowFast = true;     // -s clears it
+    bool protect = false;      // -w
+    char title[17] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                      ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0};  // -t "title"
+    bool hasFileArg = false;
+    std::string fileArg;       // the one argument not starting with "-"
+
+    // The device path when one was given, else nullptr; handed to sio::open.
+    const char* path() const { return devicePath.empty() ? nullptr : devicePath.c_str(); }
+};

@@ -1,0 +1,3 @@
+#include "core/verbose.h"
+
+bool verbose = false;

@@ -1,0 +1,3 @@
+#pragma once
+// Set by -v while the command line is parsed, never changed afterwards.
+extern bool verbose;

@@ -1,0 +1,97 @@
+#pragma once
+// The D88 disk image layout. A file holds one or more images back to back;
+// each is a 688-byte header followed by its tracks' sector records.
+//
+//  header   0x000 title[17]  0x011 reserved[9]  0x01A writeProtect  0x01B mediaType
+//           0x01C diskSize (u32)  0x020 trackOffsets[164] (u32)  0x2B0 end
+//  sector   0x0 C  0x1 H  0x2 R  0x3 N  0x4 sectorCount (u16)  0x6 density
+//           0x7 deleted  0x8 status  0x9 reserved[5]  0xE dataSize (u16)  0x10 data
+#include <cstdint>
+
+class ImageFile;
+
+namespace d88 {
+
+constexpr int kTitle = 0x00;
+constexpr int kTitleSize = 17;
+constexpr int kWriteProtect = 0x1A;
+constexpr int kMediaType = 0x1B;
+constexpr int kDiskSize = 0x1C;
+constexpr int kTrackTable = 0x20;
+constexpr int kTrackCount = 164;
+constexpr int kHeaderSize = 0x2B0;   // 688
+
+constexpr int kSecC = 0;
+constexpr int kSecH = 1;
+constexpr int kSecR = 2;
+constexpr int kSecN = 3;
+constexpr int kSecCount = 4;
+constexpr int kSecDensity = 6;
+constexpr int kSecDeleted = 7;
+constexpr int kSecStatus = 8;
+constexpr int kSecDataSize = 14;
+constexpr int kSectorHeaderSize = 16;
+
+constexpr uint32_t kInProgress = 0xDEADD13C;   // diskSize while a read runs
+constexpr uint32_t kMaxImageSize = 0x400000;
+
+constexpr uint8_t kMedia2D = 0x00;
+constexpr uint8_t kMedia2DD = 0x10;
+constexpr uint8_t kMedia2HD = 0x20;
+constexpr uint8_t kProtected = 0x10;
+constexpr uint8_t kDensityMfm = 0x00;
+constexpr uint8_t kDensityFm = 0x40;
+constexpr uint8_t kDeletedMark = 0x10;
+constexpr uint8_t kStatusOk = 0x00;
+constexpr uint8_t kStatusIdCrc = 0xA0;
+constexpr uint8_t kStatusDataCrc = 0xB0;
+constexpr uint8_t kStatusNoDataMark = 0xF0;
+
+constexpr const char* kDefaultTitle = "made by ferry2";
+
+struct D88Header {
+    uint8_t title[kTitleSize] = {};
+    uint8_t writeProtect = 0;
+    uint8_t mediaType = 0;
+    uint32_t diskSize = 0;
+    uint32_t trackOffsets[kTrackCount] = {};
+
+    void encode(uint8_t* out) const;          // kHeaderSize bytes; reserved bytes zero
+    static D88Header decode(const uint8_t* in);
+};
+
+struct D88SectorHeader {
+    uint8_t c = 0, h = 0, r = 0, n = 0;
+    uint16_t sectorCount = 0;
+    uint8_t density = 0;
+    uint8_t deleted = 0;
+    uint8_t status = 0;
+    uint16_t dataSize = 0;
+
+    void encode(uint8_t* out) const;          // kSectorHeaderSize bytes; reserved zero
+    static D88SectorHeader decode(const uint8_t* in);
+};
+
+// mediaType byte for a medium code (3 gives 2HD, 1 gives 2DD, anything else 2D),
+// and back (0x20 gives 3, 0x10 gives 1, anything else 0).
+uint8_t mediaTypeFor(int medium);
+int mediumFor(uint8_t mediaType);
+// 164 tracks for odd medium codes (2DD, 2HD), 84 for even ones.
+int trackCountFor(int medium);
+// "2D", "2DD", "???", "2HD" for 0..3.
+const char* mediumName(int medium);
+
+// Where selectImage stopped: on a complete image, on an image whose diskSize
+// holds kInProgress (an interrupted read), or at the end of the file (where
+// the next image would be appended; also past it, when the last image is cut).
+enum class Selected { Image, InProgress, EndOfFile };
+
+// Walks the images of an open file to the index-th (from 1) and sets its base
+// offset there. False on a size field of 0 or above kMaxImageSize.
+bool selectImage(ImageFile& image, int index, Selected* where = nullptr);
+
+// Zeroes the header bytes from the smallest non-zero offset among the first 84
+// track entries up to the end of the header, when that offset lies inside it.
+bool repairHeader(uint8_t* header);
+
+} // namespace d88

@@ -1,0 +1,77 @@
+#pragma once
+// PacketLink: the packet channel to the agent over the serial port: framing,
+// the 7-bit character code, CRC-16, sequence numbers, acknowledged commands
+// with three attempts, double-speed receives and compressed payloads.
+#include <cstdint>
+
+#include "link/lz_encoder.h"
+#include "link/sio.h"
+
+// Raised by the character operations and the checks of the packet layer;
+// never leaves sendPacket or receivePacket.
+struct LinkError {
+    int code;
+};
+
+// The agent's 5-byte capability record, as the hello reply carries it.
+struct Capabilities {
+    uint8_t agentMajor = 0;
+    uint8_t agentMinor = 0;
+    uint8_t hasHdDrive = 0;
+    uint8_t romBitmap = 0;
+    uint8_t variableRateSerial = 0;
+};
+
+class PacketLink : public sio {
+public:
+    PacketLink();
+    ~PacketLink();
+
+    // 0 connected; -1 port not available; -2/-4/-5/-6 link code of the hello;
+    // -3 agent version does not fit.
+    int connect(int port, int speed, const char* path = nullptr);
+    int disconnect();
+
+    // 0, -2 or -4.
+    int sendPacket(const uint8_t* data, int length, bool acknowledged, bool compress);
+    // 0, -2, -4, -5 or -6. Fills at most capacity bytes; *received (when given)
+    // is the number of payload bytes the reply brought, capped at capacity.
+    int receivePacket(uint8_t* buffer, int capacity, bool fastReceive, int* received = nullptr);
+
+    const Capabilities& capabilities() const { return caps; }
+    bool isConnected() const { return connected; }
+    uint16_t currentSequence() const { return sequence; }
+
+    // CRC-16/CCITT-FALSE table, shared by every link; entry 0 holds the marker
+    // 123 until the first constructor builds it.
+    static uint16_t crcTable[256];
+
+protected:
+    Capabilities caps;
+
+private:
+    friend class PacketLinkTestAccess;   // unit tests reach the character level and sequence
+
+    void putChar(int group);
+    int getChar();
+    void putByte(uint8_t v, bool withCrc);
+    void flushBits();
+    uint8_t getByte(bool withCrc);
+    void crcUpdate(uint8_t v);
+    // Expands a stored or run-length payload of srcLength bytes; false for an
+    // unsupported method or a payload that ends before its output is complete.
+    bool expandPayload(uint8_t* destination, int capacity, const uint8_t* source,
+                       int srcLength, int* produced);
+    // The hunt and one packet body: a stored payload into buffer (cut at
+    // capacity), a compressed one whole into holding. Raises LinkError.
+    int receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead, int* length);
+
+    uint16_t sequence = 0;
+    int32_t bitAccumulator = 0;
+    int32_t bitCount = 0;
+    uint16_t crc = 0;
+    bool connected = false;
+    int32_t pushback = -1;
+    int32_t lineSpeed = 19200;
+    LzEncoder encoder;
+};

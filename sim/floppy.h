@@ -1,0 +1,61 @@
+#pragma once
+// A virtual floppy in one of the simulated PC-8801's drives: the tracks as
+// lists of sectors, loaded from a D88 image, read back as the agent's track
+// replies, and written through a physical model of a formatted track.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Sector {
+    uint8_t c = 0, h = 0, r = 0, n = 0;
+    bool fm = false;           // single density
+    bool deleted = false;      // deleted-data address mark
+    uint8_t status = 0;        // D88 status: 0x00, 0xA0, 0xB0, 0xF0 (0x10 read as 0x00)
+    std::vector<uint8_t> data;
+};
+
+class Floppy {
+public:
+    static constexpr int kTracks = 164;
+
+    // Loads the index-th image (from 1) of a D88 file. The medium comes from
+    // the media byte (0x20 2HD, 0x10 2DD, otherwise 2D).
+    bool load(const std::string& path, std::string* error, int index = 1);
+    // An unformatted disk of the medium code (0 2D, 1 2DD, 3 2HD).
+    void blank(int medium);
+    // Writes the disk as a single-image D88 file (title "ferry88sim").
+    bool save(const std::string& path, std::string* error) const;
+
+    int medium() const { return mediumCode; }
+
+    // The track reply for track t: sector count, the delta-coded 12-byte
+    // reports, the data area. Never longer than 16384 bytes.
+    std::vector<uint8_t> trackReply(int t) const;
+
+    // Formats and writes track t from a write-track payload. Returns the reply
+    // byte (0 when the payload was applied). Problems of the layout (a grid
+    // that does not fit the track, a real sector's ID destroyed by its
+    // neighbour, a malformed payload) are appended to *violations.
+    uint8_t writeTrack(int t, const uint8_t* payload, size_t length,
+                       std::vector<std::string>* violations);
+
+    const std::vector<Sector>& track(int t) const { return tracks[t]; }
+    std::vector<Sector>& track(int t) { return tracks[t]; }
+
+private:
+    int mediumCode = 0;
+    std::vector<Sector> tracks[kTracks];
+};
+
+// A small sample floppy of our own making (a 2D disk with a boot sector, a
+// text file, a few error and deleted sectors and one FM track), used by the
+// README's first command and by tests.
+Floppy makeSampleFloppy();
+
+// A one-page description of a D88 file (images, title, medium, per-track
+// sector layout), printed by ferry88sim --info.
+bool describeD88(const std::string& path, std::string* text);
+
+} // namespace sim

@@ -1,0 +1,126 @@
+// The front end as a user meets it: banner, usage exits, the port line, and the
+// loader upload over a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/usage.h"
+#include "tests/e2e/harness.h"
+
+namespace {
+
+using e2e::runFerry2;
+
+const std::string kBanner = "Ferrybox 2.06\n";
+const std::string kPrompt = "88 にプログラムを転送します。\n88 で load \"COM:N81X\" というコマンドを"
+                            "実行してください。\n\nよろしいですか ?";
+
+std::vector<uint8_t> pattern(size_t n)
+{
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    return bytes;
+}
+
+TEST(FrontEnd, NoArgumentsShowsBannerAndUsage)
+{
+    e2e::TempDir dir;
+    auto r = runFerry2({}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.out.rfind(kBanner, 0), 0u) << r.out;
+    // Banner, notice line, empty line, then the usage text and nothing else.
+    size_t usage = r.out.find("usage:\n");
+    ASSERT_NE(usage, std::string::npos);
+    EXPECT_EQ(r.out.substr(usage), usageText());
+    EXPECT_EQ(r.out.substr(usage - 2, 2), "\n\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(FrontEnd, BadOptionsAreUsageExitsBeforeThePortLine)
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {"r", "-m3", "a.d88"}, {"r", "-d0", "a.d88"}, {"r", "a.d88", "-t"}, {"s", "-q"}};
+    e2e::TempDir dir;
+    for (const auto& args : rows) {
+        auto r = runFerry2(args, dir.path());
+        EXPECT_EQ(r.status, 1) << args[1];
+        EXPECT_NE(r.out.find("usage:\n"), std::string::npos) << args[1];
+        EXPECT_EQ(r.out.find("通信ポート"), std::string::npos) << args[1];
+    }
+}
+
+TEST(FrontEnd, UnknownLetterPrintsThePortLineAndFailsToConnect)
+{
+    e2e::TempDir dir;
+    auto r = runFerry2({"x", "-p0"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("通信ポート 0, 19200 bps で接続します.\n\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("通信デバイスの初期化に失敗しました(-1).\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("usage:"), std::string::npos);
+}
+
+TEST(FrontEnd, DevicePathShowsInThePortLine)
+{
+    e2e::TempDir dir;
+    auto r = runFerry2({"x", "-9", "-p/nonexistent/tty"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("通信ポート /nonexistent/tty, 9600 bps で接続します.\n\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST(Upload, PortZeroFailsBeforeThePrompt)
+{
+    e2e::TempDir dir;
+    auto r = runFerry2({"b", "-p0"}, dir.path(), "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("通信デバイスの初期化に失敗しました.\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("よろしいですか"), std::string::npos);
+}
+
+TEST(Upload, MissingOrEmptyLoaderEndsQuietly)
+{
+    for (bool create : {false, true}) {
+        e2e::TempDir dir;
+        if (create)
+            e2e::writeFile(dir.file("ferry2.bas"), {});
+        e2e::Pty pty;
+        auto r = runFerry2({"b", "-p" + pty.slavePath()}, dir.path(), "\n");
+        EXPECT_EQ(r.status, 0);
+        size_t prompt = r.out.find(kPrompt);
+        ASSERT_NE(prompt, std::string::npos) << r.out;
+        EXPECT_EQ(r.out.substr(prompt + kPrompt.size()), "\n") << "create=" << create;
+        EXPECT_TRUE(pty.received().empty());
+    }
+}
+
+// Without standard input the key wait sees end of input and goes on.
+TEST(Upload, SendsTheFileByteForByte)
+{
+    struct Row {
+        size_t size;
+        std::string progress;
+    } rows[] = {
+        {512, "転送中 (0%).\r"},
+        {513, "転送中 (0%).\r転送中 (99%).\r"},
+        {1000, "転送中 (0%).\r転送中 (51%).\r"},
+        {5000, "転送中 (0%).\r転送中 (10%).\r転送中 (20%).\r転送中 (30%).\r転送中 (40%).\r"
+               "転送中 (51%).\r転送中 (61%).\r転送中 (71%).\r転送中 (81%).\r転送中 (92%).\r"},
+    };
+    for (const auto& row : rows) {
+        e2e::TempDir dir;
+        auto loader = pattern(row.size);
+        e2e::writeFile(dir.file("ferry2.bas"), loader);
+        e2e::Pty pty;
+        auto r = runFerry2({"b", "-p" + pty.slavePath()}, dir.path());
+        EXPECT_EQ(r.status, 0) << row.size;
+        EXPECT_NE(r.out.find(kPrompt + "\n" + row.progress + "完了しました.\n"), std::string::npos)
+            << row.size << "\n" << r.out;
+        ASSERT_TRUE(pty.waitFor(row.size, 5000)) << row.size;
+        EXPECT_EQ(pty.received(), loader) << row.size;
+    }
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+// Command-line parsing: atoi-valued options, letters that take the rest of an
+// argument, the title, the file argument and the usage exits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "core/verbose.h"
+
+namespace {
+
+struct Parsed {
+    bool ok;
+    RunOptions options;
+    bool verbose;
+};
+
+Parsed parse(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "ferry2");
+    std::vector<const char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.c_str());
+    verbose = false;
+    Parsed p;
+    p.ok = parseOptions(static_cast<int>(argv.size()), argv.data(), p.options);
+    p.verbose = verbose;
+    verbose = false;
+    return p;
+}
+
+std::string title(const RunOptions& o)
+{
+    return std::string(o.title, o.title + 17);
+}
+
+TEST(Options, CommandLetterIsFirstCharacterLowered)
+{
+    struct Row {
+        const char* arg;
+        int command;
+    } rows[] = {{"R", 'r'}, {"read", 'r'}, {"bogus", 'b'}, {"S", 's'}, {"x", 'x'}};
+    for (const auto& row : rows) {
+        Parsed p = parse({row.arg, "disk.d88"});
+        ASSERT_TRUE(p.ok) << row.arg;
+        EXPECT_EQ(p.options.command, row.command) << row.arg;
+    }
+}
+
+TEST(Options, NoArgumentsIsUsage)
+{
+    EXPECT_FALSE(parse({}).ok);
+}
+
+TEST(Options, FlagsAndValues)
+{
+    struct Row {
+        std::vector<std::string> args;
+        int port, speed, drive, medium;
+        bool allowFast, protect, verbose;
+    } rows[] = {
+        {{"s"}, 1, 19200, -1, -1, true, false, false},
+        {{"r", "-vw", "a"}, 1, 19200, -1, -1, true, true, true},
+        {{"s", "-19"}, 1, 9600, -1, -1, true, false, false},
+        {{"s", "-9", "-1"}, 1, 19200, -1, -1, true, false, false},
+        {{"s", "-p2v"}, 2, 19200, -1, -1, true, false, false},   // v ignored after p
+        {{"s", "-P3"}, 3, 19200, -1, -1, true, false, false},
+        {{"s", "-p"}, 0, 19200, -1, -1, true, false, false},
+        {{"s", "-p", "2"}, 0, 19200, -1, -1, true, false, false}, // 2 is the file argument
+        {{"s", "-p 7"}, 7, 19200, -1, -1, true, false, false},   // atoi skips blanks
+        {{"s", "-p-3"}, -3, 19200, -1, -1, true, false, false},
+        {{"r", "-m2", "a"}, 1, 19200, -1, 3, true, false, false},
+        {{"r", "-m0", "a"}, 1, 19200, -1, 0, true, false, false},
+        {{"r", "-m1", "a"}, 1, 19200, -1, 1, true, false, false},
+        {{"r", "-d2", "a"}, 1, 19200, 2, -1, true, false, false},
+        {{"r", "-sd1", "a"}, 1, 19200, 1, -1, false, false, false},
+        {{"s", "-"}, 1, 19200, -1, -1, true, false, false},      // lone hyphen skipped
+        {{"s", "-V"}, 1, 19200, -1, -1, true, false, true},
+    };
+    for (const auto& row : rows) {
+        Parsed p = parse(row.args);
+        std::string label = row.args.size() > 1 ? row.args[1] : row.args[0];
+        ASSERT_TRUE(p.ok) << label;
+        EXPECT_EQ(p.options.port, row.port) << label;
+        EXPECT_EQ(p.options.speed, row.speed) << label;
+        EXPECT_EQ(p.options.drive, row.drive) << label;
+        EXPECT_EQ(p.options.medium, row.medium) << label;
+        EXPECT_EQ(p.options.allowFast, row.allowFast) << label;
+        EXPECT_EQ(p.options.protect, row.protect) << label;
+        EXPECT_EQ(p.verbose, row.verbose) << label;
+    }
+}
+
+TEST(Options, UsageExits)
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {"r", "-m3", "a"}, {"r", "-m-1", "a"}, {"r", "-d0", "a"}, {"r", "-d3", "a"},
+        {"r", "-d", "a"},  {"r", "-t"},        {"r", "a", "-t"},  {"s", "-x"},
+        {"r"},             {"w"},              {"r", "a", "b"},  {"s", "a", "b"},
+        {"b", "a", "b"},   {"w", "-v"},
+    };
+    for (const auto& args : rows) {
+        std::string label;
+        for (const auto& a : args)
+            label += a + " ";
+        EXPECT_FALSE(parse(args).ok) << label;
+    }
+}
+
+TEST(Options, FileArgument)
+{
+    Parsed p = parse({"w", "-v", "disk.d88;2"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.options.hasFileArg);
+    EXPECT_EQ(p.options.fileArg, "disk.d88;2");
+    // s and b accept and ignore one file argument.
+    EXPECT_TRUE(parse({"s", "x"}).ok);
+    EXPECT_TRUE(parse({"b", "x"}).ok);
+}
+
+TEST(Options, Titles)
+{
+    EXPECT_EQ(title(parse({"r", "a"}).options), std::string(16, ' ') + std::string(1, '\0'));
+    // -tv takes the next argument as the title and ignores the v.
+    Parsed tv = parse({"r", "-tv", "name", "a"});
+    ASSERT_TRUE(tv.ok);
+    EXPECT_FALSE(tv.verbose);
+    EXPECT_EQ(title(tv.options), std::string("name") + std::string(13, '\0'));
+    EXPECT_EQ(tv.options.fileArg, "a");
+    EXPECT_EQ(title(parse({"r", "-t", "abc", "a"}).options), "abc" + std::string(14, '\0'));
+    EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNOPQRST", "a"}).options),
+              std::string("ABCDEFGHIJKLMNOP") + std::string(1, '\0'));
+}
+
+TEST(Options, DevicePath)
+{
+    Parsed p = parse({"s", "-p/dev/pts/3"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.options.port, 0);
+    ASSERT_NE(p.options.path(), nullptr);
+    EXPECT_STREQ(p.options.path(), "/dev/pts/3");
+    EXPECT_EQ(parse({"s", "-p2"}).options.path(), nullptr);
+}
+
+TEST(Options, AtoiValue)
+{
+    struct Row {
+        const char* text;
+        int value;
+    } rows[] = {{"", 0},     {"12x", 12}, {"  -4", -4}, {"+5", 5},
+                {"x3", 0},   {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
+    for (const auto& row : rows)
+        EXPECT_EQ(atoiValue(row.text), row.value) << row.text;
+}
+
+} // namespace
