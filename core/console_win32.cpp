@@ -1,0 +1,140 @@
+#include "core/console.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// The streams stay in text mode: "\n" goes out as "\r\n", as a Windows console
+// program's lines do on the console and in a redirected file. Shift_JIS trail
+// bytes are never 0x0A, so the translation cannot touch a converted character.
+
+namespace {
+
+size_t sequenceLength(unsigned char lead)
+{
+    if (lead >= 0xF0 && lead < 0xF8)
+        return 4;
+    if (lead >= 0xE0)
+        return lead < 0xF0 ? 3 : 1;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
+}
+
+// Code page for a charset name: "CP932", "Shift_JIS", "EUC-JP", "UTF-8"; 0 unknown.
+UINT codePage(const char* charset)
+{
+    std::string key;
+    for (const char* p = charset; *p; ++p) {
+        if (*p != '-' && *p != '_')
+            key += char(std::tolower(static_cast<unsigned char>(*p)));
+    }
+    if (key == "shiftjis" || key == "sjis")
+        return 932;
+    if (key == "eucjp")
+        return 20932;
+    if (key == "utf8")
+        return CP_UTF8;
+    if (key.compare(0, 2, "cp") == 0 && key.size() > 2)
+        return UINT(std::strtoul(key.c_str() + 2, nullptr, 10));
+    return 0;
+}
+
+std::string vformat(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    char small[256];
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return std::string();
+    if (size_t(n) < sizeof small)
+        return std::string(small, size_t(n));
+    std::string text(size_t(n) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(size_t(n));
+    return text;
+}
+
+void emit(FILE* stream, const std::string& utf8)
+{
+    std::string bytes = console::toConsole(utf8);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+namespace console {
+
+std::string toCharset(const std::string& utf8, const char* charset)
+{
+    UINT cp = codePage(charset);
+    if (cp == 0 || cp == CP_UTF8 || !IsValidCodePage(cp))
+        return utf8;
+    std::string result;
+    result.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            result += char(lead);
+            ++i;
+            continue;
+        }
+        // One character at a time, so that one the code page lacks, or broken
+        // UTF-8, keeps its own bytes and the rest still converts.
+        size_t length = sequenceLength(lead);
+        if (length > utf8.size() - i)
+            length = utf8.size() - i;
+        wchar_t wide[2];
+        char narrow[8];
+        int wn = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data() + i, int(length),
+                                     wide, 2);
+        BOOL usedDefault = FALSE;
+        int nn = wn > 0 ? WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide, wn, narrow,
+                                              sizeof narrow, nullptr, &usedDefault)
+                        : 0;
+        if (nn > 0 && !usedDefault)
+            result.append(narrow, size_t(nn));
+        else
+            result.append(utf8, i, length);
+        i += length;
+    }
+    return result;
+}
+
+std::string toConsole(const std::string& utf8)
+{
+    return toCharset(utf8, "CP932");
+}
+
+void out(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    emit(stdout, text);
+}
+
+void err(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    emit(stderr, text);
+}
+
+void waitKey()
+{
+    std::getchar();
+}
+
+} // namespace console

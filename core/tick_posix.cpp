@@ -1,0 +1,10 @@
+#include "core/tick.h"
+
+#include <time.h>
+
+uint32_t tickCount()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}

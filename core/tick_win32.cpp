@@ -1,0 +1,8 @@
+#include "core/tick.h"
+
+#include <windows.h>
+
+uint32_t tickCount()
+{
+    return GetTickCount();
+}

@@ -1,0 +1,247 @@
+// sio on a POSIX terminal device. `-p#` names /dev/ttyS(#-1); a device path (a
+// USB adapter, the slave of a pseudo-terminal) is opened as given.
+#include "link/sio.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/console.h"
+#include "core/verbose.h"
+
+struct sio::Platform {
+    int fd = -1;
+    struct termios tio = {};    // read at open, rewritten by every setSpeed
+};
+
+namespace {
+
+const int kWriteTimeout = 2000;
+
+int64_t nowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool speedConstant(unsigned speed, speed_t* out)
+{
+    switch (speed) {
+    case 9600: *out = B9600; return true;
+    case 19200: *out = B19200; return true;
+    case 38400: *out = B38400; return true;
+    default: return false;
+    }
+}
+
+// Waits for events on fd until deadline; false on time-out or a dead descriptor.
+// A hang-up without data (the far end of a pseudo-terminal went away) can never
+// deliver, so it fails at once instead of spinning until the deadline.
+bool waitFor(int fd, short events, int64_t deadline)
+{
+    for (;;) {
+        int64_t left = deadline - nowMs();
+        if (left <= 0)
+            return false;
+        struct pollfd p = {fd, events, 0};
+        int r = poll(&p, 1, int(left));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (r == 0)
+            return false;
+        if (p.revents & events)
+            return true;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+    }
+}
+
+// Lets the kernel's output queue empty, for at most the write time-out of what
+// is queued. What is still queued then is flushed: the line is held off, and a
+// real UART would otherwise make close() wait up to its closing_wait (30 s).
+void drainOutput(int fd, unsigned perByte)
+{
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        return;
+    int64_t deadline = nowMs() + kWriteTimeout + int64_t(queued) * perByte;
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (nowMs() >= deadline) {
+            tcflush(fd, TCOFLUSH);
+            return;
+        }
+        struct timespec pause = {0, 2 * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+} // namespace
+
+sio::sio() : platform(new Platform) {}
+
+sio::~sio()
+{
+    close();
+}
+
+bool sio::isOpen() const
+{
+    return platform->fd >= 0;
+}
+
+int sio::open(int port, unsigned speed, const char* path)
+{
+    close();
+    if (!path && port < 1)
+        return 2;
+    char name[32];
+    if (!path) {
+        std::snprintf(name, sizeof name, "/dev/ttyS%d", port - 1);
+        path = name;
+    }
+    readTimeout = 2000;
+
+    int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 3;
+    // The port is not shared: TIOCEXCL keeps other openers out (root excepted),
+    // the lock also stops a second sio run as root.
+    ioctl(fd, TIOCEXCL);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return 3;
+    }
+    platform->fd = fd;
+    platform->tio = {};
+    tcgetattr(fd, &platform->tio);
+    if (!setSpeed(speed)) {
+        close();
+        return 4;
+    }
+    tcflush(fd, TCIFLUSH);
+    return 0;
+}
+
+int sio::close()
+{
+    int fd = platform->fd;
+    if (fd < 0)
+        return 0;
+    // Unsent output is drained, not discarded: write() has already reported it
+    // as sent, and a pseudo-terminal loses up to half a buffer when it is flushed.
+    drainOutput(fd, perByteAllowance());
+    tcflush(fd, TCIFLUSH);
+    // The flag outlives this descriptor on a pseudo-terminal whose master stays
+    // open, and would refuse the next open.
+    ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    platform->fd = -1;
+    return 0;
+}
+
+bool sio::setSpeed(unsigned speed)
+{
+    int fd = platform->fd;
+    if (fd < 0)
+        return false;
+    speed_t code;
+    if (!speedConstant(speed, &code))
+        return false;
+    // Input that arrived at the old rate is dropped. Output is let out at the
+    // old rate first, where the Windows port clears it: it has been reported
+    // as written, and a rate change under it would garble it.
+    drainOutput(fd, perByteAllowance());
+    tcflush(fd, TCIFLUSH);
+
+    struct termios& t = platform->tio;
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXOFF | IXANY |
+                   INPCK | IGNPAR);
+    t.c_iflag |= IXON;  // stop sending on XOFF from the far end, never send XOFF
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+    // HUPCL: DTR is on while the port is open. There is no POSIX counterpart of
+    // output flow on DSR; CRTSCTS covers the CTS half of the handshake.
+    t.c_cflag |= CS8 | CREAD | CLOCAL | HUPCL | CRTSCTS;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
+    bool ok = tcsetattr(fd, TCSANOW, &t) == 0;
+    baudRate = speed;
+    setReadTimeout(readTimeout);
+    return ok;
+}
+
+bool sio::setReadTimeout(int ms)
+{
+    // Deadlines are computed per call from readTimeout and baudRate.
+    readTimeout = ms;
+    return isOpen();
+}
+
+int sio::write(const uint8_t* buffer, int length)
+{
+    int fd = platform->fd;
+    int done = 0;
+    if (fd >= 0 && length >= 0) {
+        int64_t deadline = nowMs() + kWriteTimeout + int64_t(length) * perByteAllowance();
+        while (done < length) {
+            ssize_t n = ::write(fd, buffer + done, size_t(length - done));
+            if (n > 0) {
+                done += int(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                break;
+            if (!waitFor(fd, POLLOUT, deadline))
+                break;
+        }
+    }
+    if (fd >= 0 && length >= 0 && done == length)
+        return 0;
+    if (verbose)
+        console::out("sio::write error\n");
+    return 1;
+}
+
+int sio::read(uint8_t* buffer, int length)
+{
+    int fd = platform->fd;
+    int done = 0;
+    if (fd >= 0 && length >= 0) {
+        int64_t deadline = nowMs() + readTimeout + int64_t(length) * perByteAllowance();
+        while (done < length) {
+            ssize_t n = ::read(fd, buffer + done, size_t(length - done));
+            if (n > 0) {
+                done += int(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                break;
+            // n == 0 is "nothing yet" with VMIN = VTIME = 0.
+            if (!waitFor(fd, POLLIN, deadline))
+                break;
+        }
+    }
+    if (fd >= 0 && length >= 0 && done == length)
+        return 0;
+    if (verbose)
+        console::out("sio::read error\n");
+    return 1;
+}

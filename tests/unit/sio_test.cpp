@@ -1,0 +1,279 @@
+// sio against the slave side of a pseudo-terminal; the test holds the master.
+#include "link/sio.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/verbose.h"
+
+namespace {
+
+std::string hexDump(const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char cell[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
+        s += cell;
+        if (i % 16 == 15)
+            s += '\n';
+    }
+    return s;
+}
+
+class Pty {
+public:
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0)
+            return;
+        if (grantpt(master) != 0 || unlockpt(master) != 0) {
+            ::close(master);
+            master = -1;
+            return;
+        }
+        slave = ptsname(master);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    bool ok() const { return master >= 0; }
+    const char* path() const { return slave.c_str(); }
+
+    void send(const std::vector<uint8_t>& bytes)
+    {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += size_t(n);
+        }
+    }
+
+    // Reads until count bytes came, the slave is gone, or 2 s pass without data.
+    std::vector<uint8_t> receive(size_t count)
+    {
+        std::vector<uint8_t> got;
+        uint8_t buffer[1024];
+        while (got.size() < count) {
+            struct pollfd p = {master, POLLIN, 0};
+            if (poll(&p, 1, 2000) <= 0)
+                break;
+            ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+
+private:
+    int master = -1;
+    std::string slave;
+};
+
+#define REQUIRE_PTY(pty)                                  \
+    if (!(pty).ok())                                      \
+    GTEST_SKIP() << "no pseudo-terminal available"
+
+TEST(Sio, PortBelowOneIsRefusedBeforeAnyDevice)
+{
+    sio port;
+    EXPECT_EQ(2, port.open(0, 19200));
+    EXPECT_EQ(2, port.open(-1, 19200));
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(0, port.close());
+}
+
+TEST(Sio, MissingDeviceGivesThree)
+{
+    sio port;
+    EXPECT_EQ(3, port.open(1, 19200, "/nonexistent/tty"));
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST(Sio, UnsupportedRateGivesFourAndLeavesClosed)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    EXPECT_EQ(4, port.open(1, 4800, pty.path()));
+    EXPECT_FALSE(port.isOpen());
+    // The refused open left nothing locked behind.
+    EXPECT_EQ(0, port.open(1, 19200, pty.path()));
+}
+
+TEST(Sio, TimeoutsFollowTheRateAndKeepTheReadConstant)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    EXPECT_EQ(2000, port.readTimeoutConstant());
+    EXPECT_EQ(2000, port.writeTimeoutConstant());
+    EXPECT_EQ(2u, port.perByteAllowance());
+
+    port.setReadTimeout(10000);
+    ASSERT_TRUE(port.setSpeed(38400));
+    EXPECT_EQ(1u, port.perByteAllowance());
+    EXPECT_EQ(10000, port.readTimeoutConstant());
+    ASSERT_TRUE(port.setSpeed(19200));
+    EXPECT_EQ(2u, port.perByteAllowance());
+    EXPECT_EQ(10000, port.readTimeoutConstant());
+    ASSERT_TRUE(port.setSpeed(9600));
+    EXPECT_EQ(3u, port.perByteAllowance());
+    EXPECT_EQ(9600u, port.currentSpeed());
+
+    // A new open starts again from 2000.
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    EXPECT_EQ(2000, port.readTimeoutConstant());
+}
+
+TEST(Sio, ReadWithNothingToReadTimesOut)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    port.setReadTimeout(50);
+    uint8_t byte = 0;
+    EXPECT_EQ(1, port.read(&byte, 1));
+    EXPECT_TRUE(port.isOpen());
+}
+
+TEST(Sio, ShortReadIsAFailure)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    port.setReadTimeout(50);
+    pty.send({0x41, 0x42});
+    uint8_t buffer[3] = {};
+    EXPECT_EQ(1, port.read(buffer, 3));
+    EXPECT_EQ(0x41, buffer[0]);
+    EXPECT_EQ(0x42, buffer[1]);
+}
+
+TEST(Sio, ReadFailureIsReportedInVerboseMode)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    port.setReadTimeout(10);
+    uint8_t byte = 0;
+    verbose = true;
+    testing::internal::CaptureStdout();
+    int result = port.read(&byte, 1);
+    std::string printed = testing::internal::GetCapturedStdout();
+    verbose = false;
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("sio::read error\n", printed);
+}
+
+// Every byte value but XON and XOFF, which output flow control takes off the line.
+std::vector<uint8_t> everyDataByte()
+{
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 256; ++i) {
+        if (i != 0x11 && i != 0x13)
+            bytes.push_back(uint8_t(i));
+    }
+    return bytes;
+}
+
+TEST(Sio, InputIsRaw)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    std::vector<uint8_t> sent = everyDataByte();
+    pty.send(sent);
+    std::vector<uint8_t> got(sent.size());
+    EXPECT_EQ(0, port.read(got.data(), int(got.size())));
+    EXPECT_EQ(sent, got) << "sent:\n" << hexDump(sent) << "\ngot:\n" << hexDump(got);
+}
+
+TEST(Sio, OutputIsRaw)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio port;
+    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 256; ++i)
+        sent.push_back(uint8_t(i));
+    EXPECT_EQ(0, port.write(sent.data(), int(sent.size())));
+    std::vector<uint8_t> got = pty.receive(sent.size());
+    EXPECT_EQ(sent, got) << "sent:\n" << hexDump(sent) << "\ngot:\n" << hexDump(got);
+}
+
+TEST(Sio, WriteJustBeforeCloseArrives)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    std::vector<uint8_t> sent(2048);
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = uint8_t(i * 7 + 3);
+    {
+        sio port;
+        ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+        EXPECT_EQ(0, port.write(sent.data(), int(sent.size())));
+        EXPECT_EQ(0, port.close());
+    }
+    std::vector<uint8_t> got = pty.receive(sent.size());
+    EXPECT_EQ(sent.size(), got.size());
+    EXPECT_TRUE(sent == got) << "got:\n" << hexDump(got);
+}
+
+TEST(Sio, PortIsNotShared)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    sio first;
+    sio second;
+    ASSERT_EQ(0, first.open(1, 19200, pty.path()));
+    EXPECT_EQ(3, second.open(1, 19200, pty.path()));
+    EXPECT_FALSE(second.isOpen());
+    first.close();
+    EXPECT_EQ(0, second.open(1, 19200, pty.path()));
+}
+
+TEST(Sio, DestructionAndReopenReleaseThePort)
+{
+    Pty pty;
+    REQUIRE_PTY(pty);
+    {
+        sio port;
+        ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+        // Reopening the same object closes first, so its own lock is no obstacle.
+        EXPECT_EQ(0, port.open(1, 9600, pty.path()));
+    }
+    sio other;
+    EXPECT_EQ(0, other.open(1, 19200, pty.path()));
+}
+
+TEST(Sio, ClosedPortRefusesTransfers)
+{
+    sio port;
+    uint8_t byte = 0;
+    EXPECT_EQ(1, port.read(&byte, 1));
+    EXPECT_EQ(1, port.write(&byte, 1));
+    EXPECT_FALSE(port.setSpeed(19200));
+}
+
+} // namespace
