@@ -38,8 +38,22 @@ public:
     // byte (0 when the payload was applied). Problems of the layout (a grid
     // that does not fit the track, a real sector's ID destroyed by its
     // neighbour, a malformed payload) are appended to *violations.
+    // Reply bytes: kWriteOk; kWriteLost when the layout was applied but cost
+    // sectors; kWriteMalformed (payload refused, track unchanged); kWriteNoTrack
+    // (t beyond the medium's tracks, track unchanged).
     uint8_t writeTrack(int t, const uint8_t* payload, size_t length,
                        std::vector<std::string>* violations);
+
+    static constexpr uint8_t kWriteOk = 0;
+    static constexpr uint8_t kWriteMalformed = 1;
+    static constexpr uint8_t kWriteLost = 2;
+    static constexpr uint8_t kWriteNoTrack = 3;
+
+    // 84 tracks for 2D, 164 for 2DD and 2HD.
+    int trackCount() const;
+    // What the last load() tolerated: records cut at the end of the image,
+    // offsets past it, an implausible diskSize, and so on.
+    const std::vector<std::string>& loadWarnings() const { return warnings; }
 
     const std::vector<Sector>& track(int t) const { return tracks[t]; }
     std::vector<Sector>& track(int t) { return tracks[t]; }
@@ -47,6 +61,7 @@ public:
 private:
     int mediumCode = 0;
     std::vector<Sector> tracks[kTracks];
+    std::vector<std::string> warnings;
 };
 
 // A small sample floppy of our own making (a 2D disk with a boot sector, a
