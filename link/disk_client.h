@@ -30,6 +30,8 @@ public:
 
     // Disk writing (transfer/write_disk.cpp).
     bool writeDisk(int drive, ImageFile& image);
+    // True when the last writeDisk refused a damaged image before sending anything.
+    bool imageDamaged() const { return damagedImage; }
 
     // ROM dump (transfer/dump_roms.cpp).
     bool dumpRoms();
@@ -46,4 +48,5 @@ public:
 private:
     bool wroteHeader = false;
     bool writeFailed = false;
+    bool damagedImage = false;
 };

@@ -60,7 +60,10 @@ int sio::close()
 {
     if (!isOpen())
         return 0;
-    PurgeComm(platform->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    // Input only: WriteFile has already reported the output as sent, and
+    // clearing it here dropped the tail of an upload (seen under Wine, and
+    // possible with USB adapters whose driver buffers the output).
+    PurgeComm(platform->handle, PURGE_RXABORT | PURGE_RXCLEAR);
     CloseHandle(platform->handle);
     platform->handle = INVALID_HANDLE_VALUE;
     return 0;

@@ -62,7 +62,9 @@ bool writeCommand(DiskClient& client, const RunOptions& options)
         console::err("指定されたディスクがありません.\n");
         return false;
     }
+    // A damaged image is refused before anything reaches the agent; like an
+    // image that cannot be selected, that ends the run with status 1.
     client.writeDisk(options.drive - 1, image);
     image.close();
-    return true;
+    return !client.imageDamaged();
 }

@@ -29,9 +29,11 @@ void reportDamage(const ImageCheck& check)
 
 bool DiskClient::writeDisk(int drive, ImageFile& image)
 {
+    damagedImage = false;
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
         console::err("指定されたディスクがありません.\n");
+        damagedImage = true;
         return false;
     }
     d88::repairHeader(header);
@@ -47,6 +49,7 @@ bool DiskClient::writeDisk(int drive, ImageFile& image)
     const ImageCheck check = checkImage(image, header, trackCount);
     if (check.state != ImageState::Sound) {
         reportDamage(check);
+        damagedImage = true;
         return false;
     }
 

@@ -1,0 +1,161 @@
+#include "image/d88.h"
+
+#include <cstring>
+
+#include "core/bytes.h"
+#include "core/console.h"
+#include "core/verbose.h"
+#include "image/image_file.h"
+
+namespace d88 {
+
+void D88Header::encode(uint8_t* out) const
+{
+    std::memset(out, 0, kHeaderSize);
+    std::memcpy(out + kTitle, title, kTitleSize);
+    out[kWriteProtect] = writeProtect;
+    out[kMediaType] = mediaType;
+    writeLe32(out + kDiskSize, diskSize);
+    for (int t = 0; t < kTrackCount; ++t)
+        writeLe32(out + kTrackTable + 4 * t, trackOffsets[t]);
+}
+
+D88Header D88Header::decode(const uint8_t* in)
+{
+    D88Header header;
+    std::memcpy(header.title, in + kTitle, kTitleSize);
+    header.writeProtect = in[kWriteProtect];
+    header.mediaType = in[kMediaType];
+    header.diskSize = readLe32(in + kDiskSize);
+    for (int t = 0; t < kTrackCount; ++t)
+        header.trackOffsets[t] = readLe32(in + kTrackTable + 4 * t);
+    return header;
+}
+
+void D88SectorHeader::encode(uint8_t* out) const
+{
+    std::memset(out, 0, kSectorHeaderSize);
+    out[kSecC] = c;
+    out[kSecH] = h;
+    out[kSecR] = r;
+    out[kSecN] = n;
+    writeLe16(out + kSecCount, sectorCount);
+    out[kSecDensity] = density;
+    out[kSecDeleted] = deleted;
+    out[kSecStatus] = status;
+    writeLe16(out + kSecDataSize, dataSize);
+}
+
+D88SectorHeader D88SectorHeader::decode(const uint8_t* in)
+{
+    D88SectorHeader sector;
+    sector.c = in[kSecC];
+    sector.h = in[kSecH];
+    sector.r = in[kSecR];
+    sector.n = in[kSecN];
+    sector.sectorCount = readLe16(in + kSecCount);
+    sector.density = in[kSecDensity];
+    sector.deleted = in[kSecDeleted];
+    sector.status = in[kSecStatus];
+    sector.dataSize = readLe16(in + kSecDataSize);
+    return sector;
+}
+
+uint8_t mediaTypeFor(int medium)
+{
+    if (medium == 3)
+        return kMedia2HD;
+    if (medium == 1)
+        return kMedia2DD;
+    return kMedia2D;
+}
+
+int mediumFor(uint8_t mediaType)
+{
+    if (mediaType == kMedia2HD)
+        return 3;
+    if (mediaType == kMedia2DD)
+        return 1;
+    return 0;
+}
+
+int trackCountFor(int medium)
+{
+    return (medium & 1) ? 164 : 84;
+}
+
+const char* mediumName(int medium)
+{
+    static const char* const names[] = {"2D", "2DD", "???", "2HD"};
+    return (medium >= 0 && medium <= 3) ? names[medium] : "???";
+}
+
+// The diskSize field of the image starting at sum, or 0 when the file ends
+// before all four bytes of it.
+static uint32_t sizeFieldAt(ImageFile& image, int64_t sum)
+{
+    uint8_t field[4] = {};
+    if (!image.seek(static_cast<int32_t>(sum + kDiskSize), ImageFile::SeekFromImage))
+        return 0;
+    if (image.read(field, 4) != 4)
+        return 0;
+    return readLe32(field);
+}
+
+bool selectImage(ImageFile& image, int index, Selected* where)
+{
+    // The walk runs right after open, so positions count from the file start.
+    image.baseOffset = 0;
+    image.seek(0, ImageFile::SeekFromEnd);
+    const int64_t fileSize = image.tell();
+
+    int64_t sum = 0;
+    int i = 1;
+    bool atMarker = false;
+    if (index > 1) {
+        while (sum < fileSize) {
+            const uint32_t size = sizeFieldAt(image, sum);
+            if (size == kInProgress) {
+                atMarker = true;
+                break;
+            }
+            if (size == 0 || size > kMaxImageSize)
+                return false;
+            sum += size;
+            ++i;
+            if (i >= index)
+                break;
+        }
+    }
+
+    if (where) {
+        if (sum >= fileSize)
+            *where = Selected::EndOfFile;
+        else if (atMarker || sizeFieldAt(image, sum) == kInProgress)
+            *where = Selected::InProgress;
+        else
+            *where = Selected::Image;
+    }
+    if (verbose)
+        console::out("disk index: %d\n", i);
+    image.baseOffset = static_cast<int32_t>(sum);
+    image.seek(0, ImageFile::SeekFromImage);
+    return true;
+}
+
+bool repairHeader(uint8_t* header)
+{
+    // Only the 2D part of the table is trusted: images of other tools carry a
+    // shorter table whose tail is really the first sector record.
+    uint32_t first = kHeaderSize;
+    for (int t = 0; t < 84; ++t) {
+        const uint32_t offset = readLe32(header + kTrackTable + 4 * t);
+        if (offset != 0 && offset < first)
+            first = offset;
+    }
+    if (first < static_cast<uint32_t>(kHeaderSize))
+        std::memset(header + first, 0, kHeaderSize - first);
+    return true;
+}
+
+} // namespace d88
