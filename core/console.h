@@ -11,6 +11,7 @@
 #define FERRY2_PRINTF(a, b)
 #endif
 
+#include <cstddef>
 #include <string>
 
 namespace console {
@@ -20,8 +21,15 @@ void out(const char* format, ...) FERRY2_PRINTF(1, 2);
 // Formatted text to standard error.
 void err(const char* format, ...) FERRY2_PRINTF(1, 2);
 // Reads one character from standard input and discards it. End of input counts
-// as a key, so a run without standard input never hangs.
-void waitKey();
+// as a key, so a run without standard input never hangs; the result tells the
+// two apart (false at end of input).
+bool waitKey();
+// The message of a disk prompt that can no longer be answered: standard input
+// has ended and the drive is still empty.
+constexpr const char* kNoKeyMessage = "キー入力がないため中止しました.\n";
+
+// Length of the UTF-8 sequence that begins with lead (1 for a stray byte).
+size_t utf8SequenceLength(unsigned char lead);
 
 // Converts UTF-8 text to the console encoding (exposed for tests).
 // Text that cannot be converted is passed through unchanged.

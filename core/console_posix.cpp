@@ -6,23 +6,10 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 namespace {
-
-// Length of the UTF-8 sequence that begins with lead (1 for a stray byte).
-size_t sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xF0 && lead < 0xF8)
-        return 4;
-    if (lead >= 0xE0)
-        return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
 
 // The iconv name for the terminal's charset, or "" when it takes UTF-8 as it is.
 // The locale is looked at once; LC_CTYPE is put back at once, because the rest of
@@ -52,30 +39,6 @@ std::string consoleCharset()
     return "";
 }
 
-std::string vformat(const char* format, va_list args)
-{
-    va_list copy;
-    va_copy(copy, args);
-    char small[256];
-    int n = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return std::string();
-    if (size_t(n) < sizeof small)
-        return std::string(small, size_t(n));
-    std::string text(size_t(n) + 1, '\0');
-    std::vsnprintf(&text[0], text.size(), format, args);
-    text.resize(size_t(n));
-    return text;
-}
-
-void emit(FILE* stream, const std::string& utf8)
-{
-    std::string bytes = console::toConsole(utf8);
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fflush(stream);
-}
-
 } // namespace
 
 namespace console {
@@ -98,7 +61,7 @@ std::string toCharset(const std::string& utf8, const char* charset)
         if (r != size_t(-1) || errno == E2BIG)
             continue;
         // A character the charset lacks, or broken UTF-8: keep its bytes.
-        size_t skip = sequenceLength(static_cast<unsigned char>(*in));
+        size_t skip = console::utf8SequenceLength(static_cast<unsigned char>(*in));
         if (skip > inLeft)
             skip = inLeft;
         result.append(in, skip);
@@ -115,29 +78,6 @@ std::string toConsole(const std::string& utf8)
     if (charset.empty())
         return utf8;
     return toCharset(utf8, charset.c_str());
-}
-
-void out(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = vformat(format, args);
-    va_end(args);
-    emit(stdout, text);
-}
-
-void err(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = vformat(format, args);
-    va_end(args);
-    emit(stderr, text);
-}
-
-void waitKey()
-{
-    std::getchar();
 }
 
 } // namespace console

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,17 +12,6 @@
 // bytes are never 0x0A, so the translation cannot touch a converted character.
 
 namespace {
-
-size_t sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xF0 && lead < 0xF8)
-        return 4;
-    if (lead >= 0xE0)
-        return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
 
 // Code page for a charset name: "CP932", "Shift_JIS", "EUC-JP", "UTF-8"; 0 unknown.
 UINT codePage(const char* charset)
@@ -42,30 +30,6 @@ UINT codePage(const char* charset)
     if (key.compare(0, 2, "cp") == 0 && key.size() > 2)
         return UINT(std::strtoul(key.c_str() + 2, nullptr, 10));
     return 0;
-}
-
-std::string vformat(const char* format, va_list args)
-{
-    va_list copy;
-    va_copy(copy, args);
-    char small[256];
-    int n = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return std::string();
-    if (size_t(n) < sizeof small)
-        return std::string(small, size_t(n));
-    std::string text(size_t(n) + 1, '\0');
-    std::vsnprintf(&text[0], text.size(), format, args);
-    text.resize(size_t(n));
-    return text;
-}
-
-void emit(FILE* stream, const std::string& utf8)
-{
-    std::string bytes = console::toConsole(utf8);
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fflush(stream);
 }
 
 } // namespace
@@ -89,7 +53,7 @@ std::string toCharset(const std::string& utf8, const char* charset)
         }
         // One character at a time, so that one the code page lacks, or broken
         // UTF-8, keeps its own bytes and the rest still converts.
-        size_t length = sequenceLength(lead);
+        size_t length = console::utf8SequenceLength(lead);
         if (length > utf8.size() - i)
             length = utf8.size() - i;
         wchar_t wide[2];
@@ -112,29 +76,6 @@ std::string toCharset(const std::string& utf8, const char* charset)
 std::string toConsole(const std::string& utf8)
 {
     return toCharset(utf8, "CP932");
-}
-
-void out(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = vformat(format, args);
-    va_end(args);
-    emit(stdout, text);
-}
-
-void err(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = vformat(format, args);
-    va_end(args);
-    emit(stderr, text);
-}
-
-void waitKey()
-{
-    std::getchar();
 }
 
 } // namespace console

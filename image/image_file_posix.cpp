@@ -9,18 +9,6 @@
 #include <cstdint>
 #include <cstring>
 
-ImageFile::ImageFile() = default;
-
-ImageFile::ImageFile(const char* path, unsigned flags)
-{
-    open(path, flags);
-}
-
-ImageFile::~ImageFile()
-{
-    close();
-}
-
 bool ImageFile::open(const char* name, unsigned flags)
 {
     close();

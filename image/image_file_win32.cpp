@@ -13,18 +13,6 @@ HANDLE asHandle(intptr_t h)
 
 } // namespace
 
-ImageFile::ImageFile() = default;
-
-ImageFile::ImageFile(const char* path, unsigned flags)
-{
-    open(path, flags);
-}
-
-ImageFile::~ImageFile()
-{
-    close();
-}
-
 bool ImageFile::open(const char* name, unsigned flags)
 {
     close();

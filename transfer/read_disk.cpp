@@ -44,6 +44,7 @@ bool DiskClient::readDisk(int drive, int medium, ImageFile& image)
         this->medium = 0;
     }
 
+    bool inputEnded = false;
     for (;;) {
         const uint8_t query[3] = {
             wire::kCmdMedium, static_cast<uint8_t>(drive),
@@ -69,7 +70,15 @@ bool DiskClient::readDisk(int drive, int medium, ImageFile& image)
         }
         // The repeated query asks for any medium: the code now holds 254.
         console::out("PC88 のドライブ %d にディスクを入れてキーを押してください.\n", drive + 1);
-        console::waitKey();
+        // End of input counts as one key press; a drive still empty after it
+        // would otherwise be asked about forever.
+        if (!console::waitKey()) {
+            if (inputEnded) {
+                console::out("%s", console::kNoKeyMessage);
+                return false;
+            }
+            inputEnded = true;
+        }
     }
 
     const int trackCount = d88::trackCountFor(this->medium);

@@ -59,10 +59,19 @@ bool DiskClient::writeDisk(int drive, ImageFile& image)
         return false;
     }
 
+    bool inputEnded = false;
     for (;;) {
         console::out("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
                      drive + 1);
-        console::waitKey();
+        // End of input counts as one key press; a drive still empty after it
+        // would otherwise be asked about forever.
+        if (!console::waitKey()) {
+            if (inputEnded) {
+                console::out("%s", console::kNoKeyMessage);
+                return false;
+            }
+            inputEnded = true;
+        }
         const uint8_t query[3] = {wire::kCmdMedium, static_cast<uint8_t>(drive),
                                   static_cast<uint8_t>(medium | wire::kMediumForWrite)};
         if (sendPacket(query, 3, true, false) != wire::kOk)

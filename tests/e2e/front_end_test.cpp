@@ -47,7 +47,7 @@ TEST(FrontEnd, BadOptionsAreUsageExitsBeforeThePortLine)
         auto r = runFerry2(args, dir.path());
         EXPECT_EQ(r.status, 1) << args[1];
         EXPECT_NE(r.out.find("usage:\n"), std::string::npos) << args[1];
-        EXPECT_EQ(r.out.find("通信ポート"), std::string::npos) << args[1];
+        EXPECT_EQ(r.out.find("bps で接続します"), std::string::npos) << args[1];
     }
 }
 

@@ -1,0 +1,126 @@
+// `s` against ferry88sim: which ROM files are written, their sizes and
+// contents, the bank requests and their fast flags.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/rom_banks.h"
+#include "tests/e2e/harness.h"
+
+namespace {
+
+struct Rom {
+    const char* name;
+    int firstBank;
+    int banks;
+};
+
+const Rom kRoms[] = {
+    {"kanji1.rom", 0x00, 32}, {"kanji2.rom", 0x20, 32}, {"n88.rom", 0x40, 8},
+    {"n80.rom", 0x48, 8},     {"n88_0.rom", 0x50, 2},   {"n88_1.rom", 0x52, 2},
+    {"n88_2.rom", 0x54, 2},   {"n88_3.rom", 0x56, 2},   {"disk.rom", 0x58, 2},
+    {"cdbios.rom", 0x60, 16}, {"jisyo.rom", 0x70, 128},
+};
+
+std::vector<uint8_t> expectedContents(const Rom& rom, size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = sim::romPattern(rom.firstBank + static_cast<int>(i / 4096),
+                                   static_cast<int>(i % 4096));
+    return bytes;
+}
+
+TEST(RomDump, BitmapSelectsTheFiles)
+{
+    struct Row {
+        std::vector<std::string> simArgs;
+        std::vector<const char*> files;
+        int total;
+        bool shortDiskRom;
+    } rows[] = {
+        {{"--roms", "0"},
+         {"n88.rom", "n80.rom", "n88_0.rom", "n88_1.rom", "n88_2.rom", "n88_3.rom", "disk.rom"},
+         26, false},
+        {{"--roms", "0x0F"},
+         {"kanji1.rom", "kanji2.rom", "n88.rom", "n80.rom", "n88_0.rom", "n88_1.rom",
+          "n88_2.rom", "n88_3.rom", "disk.rom", "cdbios.rom", "jisyo.rom"},
+         234, false},
+        {{"--roms", "4"},
+         {"n88.rom", "n80.rom", "n88_0.rom", "n88_1.rom", "n88_2.rom", "n88_3.rom", "disk.rom",
+          "jisyo.rom"},
+         154, false},
+        {{"--roms", "0", "--no-hd"},
+         {"n88.rom", "n80.rom", "n88_0.rom", "n88_1.rom", "n88_2.rom", "n88_3.rom", "disk.rom"},
+         26, true},
+    };
+    for (const auto& row : rows) {
+        e2e::TempDir dir;
+        e2e::Sim sim(row.simArgs, dir.path());
+        auto r = e2e::runFerry2({"s", sim.portArg()}, dir.path());
+        std::string label = row.simArgs[1] + (row.shortDiskRom ? " no-hd" : "");
+        ASSERT_EQ(r.status, 0) << label << r.out;
+        int last = row.shortDiskRom ? row.total - 1 : row.total;
+        std::string progress = "ROM データを受信中 (" + std::to_string(last) + "/" +
+                               std::to_string(row.total) + ")\r\n\n終了しました。\n";
+        EXPECT_NE(r.out.find(progress), std::string::npos) << label << r.out;
+
+        // Requested banks, in table order, all with the fast flag.
+        std::vector<std::string> expectedRequests;
+        for (const Rom& rom : kRoms) {
+            bool selected = false;
+            for (const char* name : row.files)
+                selected |= std::string(name) == rom.name;
+            const bool exists = e2e::fileExists(dir.file(rom.name));
+            EXPECT_EQ(exists, selected) << label << " " << rom.name;
+            if (!selected)
+                continue;
+            int banks = rom.banks;
+            if (row.shortDiskRom && std::string(rom.name) == "disk.rom")
+                banks = 1;
+            size_t size = std::string(rom.name) == "disk.rom" && row.shortDiskRom
+                              ? 2048
+                              : static_cast<size_t>(rom.banks) * 4096;
+            auto bytes = e2e::readFile(dir.file(rom.name));
+            EXPECT_EQ(bytes.size(), size) << label << " " << rom.name;
+            EXPECT_TRUE(bytes == expectedContents(rom, size)) << label << " " << rom.name;
+            for (int j = 0; j < banks; ++j) {
+                char payload[8];
+                snprintf(payload, sizeof payload, "07%02x01", rom.firstBank + j);
+                expectedRequests.push_back(payload);
+            }
+        }
+        std::vector<std::string> requests;
+        for (const auto& p : e2e::logPayloads(sim.logLines(), '!'))
+            if (p.rfind("07", 0) == 0)
+                requests.push_back(p);
+        EXPECT_EQ(requests, expectedRequests) << label;
+        for (const auto& line : sim.logLines())
+            EXPECT_EQ(line.find("violation"), std::string::npos) << label << ": " << line;
+    }
+}
+
+TEST(RomDump, ExistingFilesAreReplaced)
+{
+    e2e::TempDir dir;
+    e2e::writeFile(dir.file("n88.rom"), std::vector<uint8_t>(100000, 0xAA));
+    e2e::Sim sim({}, dir.path());
+    auto r = e2e::runFerry2({"s", "-9", sim.portArg()}, dir.path());
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(e2e::readFile(dir.file("n88.rom")), expectedContents(kRoms[2], 32768));
+}
+
+TEST(RomDump, FailedBankReceiveStops)
+{
+    e2e::TempDir dir;
+    // Packets: hello, then n88.rom's first bank request: its reply (the 4th
+    // reply sent) comes with a bad CRC.
+    e2e::Sim sim({"--bad-crc", "4"}, dir.path());
+    auto r = e2e::runFerry2({"s", sim.portArg()}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\nError2: -5\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\n\n終了しました。"), std::string::npos);
+}
+
+} // namespace
