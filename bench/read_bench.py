@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Reads a 2HD disk through ferry88sim with `ferry2 r`, twice:
+
+  unthrottled  a whole 2HD disk (154 formatted tracks) as fast as the pseudo-terminal goes;
+  throttled    --baud: the sim paces its output at the rate the client's port is set to
+               (19200 bps, 38400 for double-speed replies), on a 2HD disk with a few
+               formatted tracks, so that it finishes in seconds.
+
+For each it reports the wall time, the client's CPU time, the theoretical wire time (every
+character that crossed the line, 10 bits each, at the rate in force when it crossed; from
+the sim's log) and the ratio of wall time to wire time.
+
+    bench/read_bench.py [--build build]
+"""
+import argparse
+import json
+import os
+import random
+import resource
+import struct
+import subprocess
+import tempfile
+import time
+
+
+def d88_image(formatted_tracks, sectors=26, size_code=1, seed=8801):
+    """A 2HD image: the given tracks formatted with `sectors` sectors of 128 << size_code."""
+    rng = random.Random(seed)
+    size = 128 << size_code
+    header = bytearray(688)
+    header[0:11] = b"READ BENCH\0"
+    header[27] = 0x20
+    body = bytearray()
+    for t in range(164):
+        if t not in formatted_tracks:
+            continue
+        struct.pack_into("<I", header, 32 + 4 * t, 688 + len(body))
+        for r in range(1, sectors + 1):
+            body += bytes([t // 2, t % 2, r, size_code]) + struct.pack("<H", sectors)
+            body += bytes([0, 0, 0, 0, 0, 0, 0, 0]) + struct.pack("<H", size)
+            # Half text-like, half fill: a plausible mix for the run-length replies.
+            text = bytes(rng.choice(b"ABCDEFGHIJKLMNOP 0123456789\r\n") for _ in range(size // 2))
+            body += text + bytes([0xE5]) * (size - len(text))
+    struct.pack_into("<I", header, 28, 688 + len(body))
+    return bytes(header + body)
+
+
+def packet_chars(payload_len):
+    return 1 + ((payload_len + 6) * 8 + 6) // 7
+
+
+def wire_seconds(log_path, line_rate):
+    """Seconds of line time for the packets in the sim's log: (both directions, agent to PC)."""
+    seconds = 0.0
+    agent = 0.0
+    fast_pending = False
+    with open(log_path) as log:
+        for line in log:
+            entry = json.loads(line)
+            if "lead" in entry:
+                chars = packet_chars(len(entry["payload"]) // 2)
+                seconds += chars * 10 / entry["speed"]
+            elif entry.get("event") == "fast-wait":
+                fast_pending = True
+            elif entry.get("event") == "sent":
+                rate = 2 * line_rate if fast_pending and not entry.get("ack") else line_rate
+                if not entry.get("ack"):
+                    fast_pending = False
+                seconds += entry["wire"] * 10 / rate
+                agent += entry["wire"] * 10 / rate
+    return seconds, agent
+
+
+def run(build, image_bytes, sim_args, label):
+    with tempfile.TemporaryDirectory() as work:
+        image = os.path.join(work, "src.d88")
+        with open(image, "wb") as f:
+            f.write(image_bytes)
+        log = os.path.join(work, "sim.log")
+        sim = subprocess.Popen([os.path.join(build, "sim", "ferry88sim"), "--drive1", image,
+                                "--log", log] + sim_args,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        port = sim.stdout.readline().strip()
+        start = time.monotonic()
+        client = subprocess.Popen([os.path.join(build, "ferry2"), "r", "-p" + port, "out.d88"],
+                                  cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        _, status, usage = os.wait4(client.pid, 0)
+        wall = time.monotonic() - start
+        output = client.stdout.read().decode()
+        sim.wait(timeout=10)
+        if status != 0 or "終了しました" not in output:
+            raise SystemExit(f"{label}: ferry2 failed:\n{output}")
+        cpu = usage.ru_utime + usage.ru_stime
+        wire, agent = wire_seconds(log, 19200)
+        read_ms = [l for l in output.splitlines() if l.endswith(" ms.")]
+        print(f"{label:12s} wall {wall:7.3f} s   client cpu {cpu:6.3f} s   "
+              f"wire {wire:7.3f} s (agent→PC {agent:7.3f} s)   wall/wire {wall / wire:5.3f}   "
+              f"({read_ms[-1] if read_ms else ''})")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    args = parser.parse_args()
+    run(args.build, d88_image(set(range(154))), [], "unthrottled")
+    run(args.build, d88_image({0, 1, 2, 3, 80, 81}), ["--baud", "19200"], "throttled")
+
+
+if __name__ == "__main__":
+    main()
