@@ -1,0 +1,614 @@
+#include "sim/agent.h"
+
+#include <ctime>
+
+#include "core/bytes.h"
+#include "sim/floppy.h"
+#include "sim/lz_decoder.h"
+#include "sim/pty_port.h"
+#include "sim/rle_encoder.h"
+#include "sim/rom_banks.h"
+#include "sim/sim_log.h"
+#include "sim/sim_options.h"
+
+namespace sim {
+
+namespace {
+
+// Command codes: the first payload byte of every "!" packet.
+constexpr uint8_t kCmdEnd = 0x00;
+constexpr uint8_t kCmdHello = 0x01;
+constexpr uint8_t kCmdMedium = 0x02;
+constexpr uint8_t kCmdBegin = 0x03;
+constexpr uint8_t kCmdReadLast = 0x04;
+constexpr uint8_t kCmdRead = 0x05;
+constexpr uint8_t kCmdRomBank = 0x07;
+constexpr uint8_t kCmdWriteTrack = 0x09;
+
+// Medium answers beyond the medium codes 0..3.
+constexpr uint8_t kAnswerWriteProtected = 249;
+constexpr uint8_t kAnswerNoDisk = 254;
+constexpr uint8_t kAnswerUnknown = 255;
+constexpr uint8_t kAnswerNoSuchDrive = 0xE0;   // "a disk operation failed"
+constexpr uint8_t kDriveUnnamed = 0xFE;        // the PC named no drive: take drive 1
+constexpr uint8_t kMediumForWrite = 0x80;
+
+// Reply bytes of a write-track that could not be applied (the PC does not
+// examine them; the log says why).
+constexpr uint8_t kWriteBadData = 0xE1;
+constexpr uint8_t kWriteBadLength = 0xE2;
+constexpr uint8_t kWriteNoDisk = 0xE3;
+
+constexpr int kBodyGapMs = 2000;        // a packet body that stalls this long is dropped
+constexpr int kDataWaitMs = 10000;      // for the data packet after a write-track
+constexpr int kFastWaitMs = 1000;       // for the client's switch to double speed
+constexpr size_t kMaxReply = 0x3FFF;    // the PC reads 14 bits of the length field
+
+int64_t nowUs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+std::string hexByte(unsigned v)
+{
+    static const char digits[] = "0123456789abcdef";
+    return std::string("0x") + digits[(v >> 4) & 15] + digits[v & 15];
+}
+
+// Payload sizes of the PC's commands.
+int commandSize(uint8_t code)
+{
+    switch (code) {
+    case kCmdEnd:
+    case kCmdHello:
+        return 1;
+    case kCmdBegin:
+        return 2;
+    case kCmdMedium:
+    case kCmdReadLast:
+    case kCmdRead:
+    case kCmdRomBank:
+        return 3;
+    case kCmdWriteTrack:
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+Agent::Agent(const SimOptions& options, PtyPort& port, SimLog& log, Floppy* drive1,
+             Floppy* drive2, const RomBanks& roms)
+    : options(options), port(port), log(log), drives{drive1, drive2}, roms(roms)
+{
+}
+
+bool Agent::done() const
+{
+    return options.sessions > 0 && completed >= options.sessions;
+}
+
+bool Agent::timeUp()
+{
+    if (!timedOut && options.maxMs > 0 && nowUs() - startUs >= int64_t(options.maxMs) * 1000)
+        timedOut = true;
+    return timedOut;
+}
+
+Agent::Outcome Agent::serve()
+{
+    startUs = nowUs();
+    purgesAtLastPacket = port.purges();
+    for (;;) {
+        if (port.stopped())
+            return Outcome::Stopped;
+        if (timeUp())
+            return Outcome::TimedOut;
+        ReceivedPacket p;
+        int wait = pendingWrite.active ? kDataWaitMs : options.idleMs;
+        if (nextPacket(wait, &p)) {
+            handle(p);
+        } else if (port.stopped() || timeUp()) {
+            continue;
+        } else if (pendingWrite.active) {
+            log.violation("no data packet within " + std::to_string(kDataWaitMs / 1000) +
+                          " s of the write-track command");
+            pendingWrite.active = false;
+        } else if (sessionActive) {
+            endSession("silence");
+        }
+        if (done())
+            return Outcome::Sessions;
+    }
+}
+
+bool Agent::nextPacket(int timeoutMs, ReceivedPacket* out)
+{
+    int64_t deadline = nowUs() + int64_t(timeoutMs) * 1000;
+    int64_t lastChar = nowUs();
+    for (;;) {
+        if (port.stopped() || timeUp())
+            return false;
+        int c = port.readByte(200);
+        int64_t now = nowUs();
+        if (c < 0) {
+            if (decoder.inPacket() && now - lastChar >= int64_t(kBodyGapMs) * 1000) {
+                log.event("broken-packet", {{"why", "time-out inside a body"}});
+                decoder.abandon();
+            }
+            if (!decoder.inPacket() && now >= deadline)
+                return false;
+            continue;
+        }
+        lastChar = now;
+        PacketDecoder::Result r = decoder.feed(uint8_t(c));
+        if (r == PacketDecoder::Result::None)
+            continue;
+        if (size_t skipped = decoder.takeSkipped())
+            log.event("skipped", {{"bytes", skipped}});
+        if (r == PacketDecoder::Result::Broken) {
+            log.event("broken-packet", {{"why", decoder.brokenReason()}});
+            continue;
+        }
+        const ReceivedPacket& p = decoder.packet();
+        if (!p.crcOk()) {
+            log.event("bad-crc", {{"packet", std::string(1, char(p.lead))},
+                                  {"seq", p.sequence},
+                                  {"received", p.crcReceived},
+                                  {"computed", p.crcComputed}});
+            continue;
+        }
+        *out = p;
+        return true;
+    }
+}
+
+void Agent::startSession()
+{
+    sessionActive = true;
+    sessionHadWork = false;
+    lineSpeed = 0;
+    currentDrive = 0;
+    nextTrack = 0;
+    reading = false;
+    pendingWrite = PendingWrite();
+    log.event("session-start", {{"number", completed + 1}});
+}
+
+void Agent::endSession(const char* reason)
+{
+    ++completed;
+    sessionActive = false;
+    pendingWrite.active = false;
+    log.event("session-end", {{"reason", reason}, {"sessions", completed}});
+    // A client that went away mid-reply leaves our bytes in the slave's queue;
+    // the next client must not find them there.
+    if (std::string(reason) == "silence")
+        port.discardAll();
+}
+
+void Agent::handle(const ReceivedPacket& p)
+{
+    ++packetsReceived;
+    unsigned speed = port.clientSpeed();
+    bool hello = p.lead == kLeadCommand && !p.payload.empty() && p.payload[0] == kCmdHello;
+    if (hello) {
+        // A hello after real work, or after the client purged its port (a new
+        // open), is a new client; a hello repeated without either is a retry.
+        bool purged = port.purges() != purgesAtLastPacket;
+        if (sessionActive && (sessionHadWork || purged))
+            endSession("new client");
+        if (!sessionActive && !done())
+            startSession();
+        lineSpeed = speed;
+    } else if (!sessionActive) {
+        startSession();
+    }
+    purgesAtLastPacket = port.purges();
+    log.packet(p.lead, p.sequence, p.payload.data(), p.payload.size(), speed);
+    if (done())
+        return;
+    if (p.lengthField != p.payload.size())
+        log.violation("length field " + std::to_string(p.lengthField));
+
+    if (!hello && lineSpeed != 0 && speed != lineSpeed)
+        log.violation("packet received with the client at " + std::to_string(speed) +
+                      " bit/s, the line runs at " + std::to_string(lineSpeed));
+
+    if (options.silentAfter >= 0 && packetsReceived > options.silentAfter) {
+        log.event("silent", {{"packets", packetsReceived}});
+        return;
+    }
+    if (p.lead == kLeadCommand)
+        handleCommand(p);
+    else
+        handleData(p);
+}
+
+void Agent::handleCommand(const ReceivedPacket& p)
+{
+    sequence = p.sequence;
+    ++commandsReceived;
+    if (pendingWrite.active) {
+        log.violation("command instead of the data packet of the write-track command");
+        pendingWrite.active = false;
+    }
+    if (options.refuse > 0 && commandsReceived >= options.refuse &&
+        commandsReceived < options.refuse + options.refuseCount) {
+        log.event("refused", {{"command", commandsReceived}});
+        sendAck(0);
+        return;
+    }
+    if (p.payload.empty()) {
+        log.violation("command without a payload");
+        sendAck(0);
+        return;
+    }
+    uint8_t code = p.payload[0];
+    int size = commandSize(code);
+    if (size < 0) {
+        log.violation("unknown command " + hexByte(code));
+        sendAck(0);
+        return;
+    }
+    if (int(p.payload.size()) != size) {
+        log.violation("command " + hexByte(code) + " with " + std::to_string(p.payload.size()) +
+                      " payload bytes, expected " + std::to_string(size));
+        sendAck(0);
+        return;
+    }
+    if (code != kCmdHello)
+        sessionHadWork = true;
+
+    const std::vector<uint8_t>& a = p.payload;
+    // The purge that announces a double-speed switch must come after our
+    // acknowledgement; count from before it is sent.
+    uint64_t purgesBefore = port.purges();
+    switch (code) {
+    case kCmdEnd:
+        sendAck(1);
+        endSession("end");
+        break;
+    case kCmdHello:
+        sendAck(1);
+        sendReply({uint8_t(options.agentMajor), uint8_t(options.agentMinor),
+                   uint8_t(options.hasHdDrive ? 1 : 0), uint8_t(options.romBitmap),
+                   uint8_t(options.variableRate ? 1 : 0)});
+        break;
+    case kCmdMedium:
+        sendAck(1);
+        medium(a);
+        break;
+    case kCmdBegin:
+        sendAck(1);
+        nextTrack = 0;
+        reading = true;
+        sendReply({0});
+        break;
+    case kCmdRead:
+    case kCmdReadLast: {
+        sendAck(1);
+        if (!reading)
+            log.violation("read-track command without a begin command");
+        uint8_t flag = code == kCmdRead ? a[2] : a[1];
+        if (flag > 1)
+            log.violation("fast flag " + std::to_string(flag));
+        int track = nextTrack;
+        // The reply is for the track named before; this command names the next.
+        if (code == kCmdRead) {
+            nextTrack = a[1];
+        } else {
+            reading = false;
+            if (a[1] != a[2])
+                log.violation("read-last-track flags differ");
+        }
+        readTrack(track, flag != 0, purgesBefore);
+        break;
+    }
+    case kCmdRomBank:
+        sendAck(1);
+        if (a[2] > 1)
+            log.violation("fast flag " + std::to_string(a[2]));
+        romBank(a[1], a[2] != 0, purgesBefore);
+        break;
+    case kCmdWriteTrack:
+        sendAck(1);
+        pendingWrite.active = true;
+        pendingWrite.track = a[1];
+        pendingWrite.length = readLe16(&a[2]);
+        pendingWrite.drive = currentDrive;
+        break;
+    }
+}
+
+void Agent::medium(const std::vector<uint8_t>& a)
+{
+    ++mediumQueries;
+    uint8_t driveByte = a[1], mediumByte = a[2];
+    // 0xFF is "medium not given" of a read; a write query is 0x80 | medium.
+    bool forWrite = (mediumByte & kMediumForWrite) && mediumByte != 0xFF;
+    int drive = driveByte == 0 || driveByte == kDriveUnnamed ? 0 : driveByte == 1 ? 1 : -1;
+    uint8_t answer;
+    if (drive < 0) {
+        log.violation("medium query for drive byte " + hexByte(driveByte));
+        answer = kAnswerNoSuchDrive;
+    } else {
+        currentDrive = drive;
+        Floppy* disk = drives[drive];
+        if (options.diskError >= 0)
+            answer = uint8_t(options.diskError);
+        else if (options.unknownMedium)
+            answer = kAnswerUnknown;
+        else if (mediumQueries <= options.noDiskUntil || !disk)
+            answer = kAnswerNoDisk;
+        else if (forWrite && options.writeProtect)
+            answer = kAnswerWriteProtected;
+        else if (!options.hasHdDrive && disk->medium() != 0)
+            answer = kAnswerUnknown;   // a 2D drive cannot make sense of the disk
+        else
+            answer = uint8_t(disk->medium());
+        int asked = mediumByte & 0x7F;
+        if (disk && asked <= 3 && answer <= 3 && asked != answer)
+            log.event("medium-mismatch", {{"asked", asked}, {"found", answer}});
+    }
+    log.event("medium", {{"drive", drive + 1},
+                         {"write", forWrite},
+                         {"answer", answer}});
+    sendReply({answer});
+}
+
+void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
+{
+    std::vector<uint8_t> reply;
+    Floppy* disk = drives[currentDrive];
+    if (!disk) {
+        log.violation("read-track with no disk in drive " + std::to_string(currentDrive + 1));
+        reply = {0};
+    } else if (track >= Floppy::kTracks) {
+        log.violation("read-track for track " + std::to_string(track));
+        reply = {0};
+    } else {
+        reply = disk->trackReply(track);
+        if (reply.empty())
+            reply = {0};
+    }
+    if (reply.size() > kMaxReply) {
+        log.violation("track " + std::to_string(track) + " reply of " +
+                      std::to_string(reply.size()) + " bytes cut to " +
+                      std::to_string(kMaxReply));
+        reply.resize(kMaxReply);
+    }
+    log.event("track", {{"track", track}, {"sectors", reply[0]}, {"bytes", reply.size()},
+                        {"fast", fast}});
+    if (fast)
+        awaitFastSwitch("track", purgesBefore);
+    sendReply(reply);
+}
+
+void Agent::romBank(int bank, bool fast, uint64_t purgesBefore)
+{
+    const RomFile* rom = romOfBank(bank);
+    if (!rom) {
+        log.violation("ROM bank " + hexByte(unsigned(bank)) + " outside the ROM table");
+    } else {
+        int bit = -1;
+        std::string name = rom->name;
+        if (name == "kanji1.rom")
+            bit = 0;
+        else if (name == "kanji2.rom")
+            bit = 1;
+        else if (name == "jisyo.rom")
+            bit = 2;
+        else if (name == "cdbios.rom")
+            bit = 3;
+        if (bit >= 0 && !(options.romBitmap & (1 << bit)))
+            log.violation("ROM bank " + hexByte(unsigned(bank)) + " of " + name +
+                          ", which the capability record does not list");
+        if (name == "disk.rom" && bank != rom->firstBank && !options.hasHdDrive)
+            log.violation("second disk ROM bank asked of a 2D-only machine");
+    }
+    log.event("rom", {{"bank", bank}, {"fast", fast}});
+    if (fast)
+        awaitFastSwitch("rom", purgesBefore);
+    sendReply(roms.bank(bank));
+}
+
+void Agent::handleData(const ReceivedPacket& p)
+{
+    if (!pendingWrite.active) {
+        log.violation("data packet without a write-track command");
+        return;
+    }
+    PendingWrite w = pendingWrite;
+    pendingWrite.active = false;
+    if (p.sequence != sequence)
+        log.violation("data packet with sequence " + std::to_string(p.sequence) +
+                      ", its command had " + std::to_string(sequence));
+
+    bool compressed = p.lead == kLeadCompressed;
+    std::vector<uint8_t> data;
+    uint8_t result = 0;
+    if (compressed) {
+        // LZ stream, then the CRC-16 of the uncompressed payload.
+        size_t n = p.payload.size();
+        std::string error;
+        size_t consumed = 0;
+        if (n < 4) {
+            log.violation("compressed data packet of " + std::to_string(n) + " bytes");
+            result = kWriteBadData;
+        } else if (!lzDecode(p.payload.data(), n - 2, data, &error, &consumed)) {
+            log.violation("LZ stream: " + error);
+            result = kWriteBadData;
+        } else {
+            if (consumed != n - 2)
+                log.violation("LZ stream ends " + std::to_string(n - 2 - consumed) +
+                              " bytes before its CRC");
+            uint16_t want = readLe16(&p.payload[n - 2]);
+            uint16_t got = crc16(data.data(), data.size());
+            if (want != got) {
+                log.event("data-crc-mismatch", {{"received", want}, {"computed", got}});
+                log.violation("CRC of the decompressed track payload does not match");
+                result = kWriteBadData;
+            }
+        }
+    } else {
+        data = p.payload;
+    }
+
+    Floppy* disk = drives[w.drive];
+    if (result == 0 && int(data.size()) != w.length) {
+        log.violation("track payload of " + std::to_string(data.size()) +
+                      " bytes, the command said " + std::to_string(w.length));
+        result = kWriteBadLength;
+    }
+    if (result == 0 && !disk) {
+        log.violation("write-track with no disk in drive " + std::to_string(w.drive + 1));
+        result = kWriteNoDisk;
+    }
+    if (result == 0 && options.writeProtect) {
+        log.violation("write-track to a write-protected disk");
+        result = kAnswerWriteProtected;
+    }
+    if (result == 0 && w.track >= Floppy::kTracks) {
+        log.violation("write-track for track " + std::to_string(w.track));
+        result = kWriteBadData;
+    }
+    std::vector<std::string> violations;
+    if (result == 0)
+        result = disk->writeTrack(w.track, data.data(), data.size(), &violations);
+    for (const std::string& v : violations)
+        log.violation(v);
+    log.event("write-track", {{"track", w.track},
+                              {"length", data.size()},
+                              {"compressed", compressed},
+                              {"wire", p.payload.size()},
+                              {"result", result}});
+    sendReply({result});
+}
+
+void Agent::awaitFastSwitch(const char* what, uint64_t purgesBefore)
+{
+    if (!options.variableRate) {
+        log.violation(std::string("fast ") + what + " reply asked of a fixed-rate agent");
+        return;
+    }
+    unsigned target = lineSpeed ? 2 * lineSpeed : 38400;
+    int64_t start = nowUs();
+    int64_t deadline = start + int64_t(kFastWaitMs) * 1000;
+    // The client purges its input when it switches: a reply sent before that
+    // would be thrown away, so the purge is waited for first, then the rate.
+    bool purged = false, switched = false;
+    while (nowUs() < deadline && !port.stopped()) {
+        if (port.purges() > purgesBefore) {
+            purged = true;
+            break;
+        }
+        port.pump(10);
+    }
+    while (purged && nowUs() < deadline && !port.stopped()) {
+        if (port.clientSpeed() == target && port.clientInputSpeed() == target) {
+            switched = true;
+            break;
+        }
+        port.pump(1);
+    }
+    unsigned speed = port.clientSpeed();
+    log.event("fast-wait", {{"for", what},
+                            {"purge", purged},
+                            {"speed", speed},
+                            {"ms", (nowUs() - start) / 1000}});
+    if (!purged)
+        log.violation(std::string("fast ") + what +
+                      " reply: the client did not purge its input within 1 s");
+    else if (!switched)
+        log.violation(std::string("fast ") + what + " reply: the client's port runs at " +
+                      std::to_string(speed) + " bit/s, not " + std::to_string(target));
+}
+
+void Agent::sendAck(uint8_t value)
+{
+    sendPacket({value}, true);
+}
+
+void Agent::sendReply(const std::vector<uint8_t>& payload)
+{
+    sendPacket(payload, false);
+}
+
+void Agent::sendNoise()
+{
+    // Junk as a noisy line brings it: never a lead character, never XON or
+    // XOFF, never a body character.
+    int count = 1 + int(noiseState % 4);
+    std::vector<uint8_t> junk;
+    while (int(junk.size()) < count) {
+        noiseState ^= noiseState << 13;
+        noiseState ^= noiseState >> 17;
+        noiseState ^= noiseState << 5;
+        uint8_t b = uint8_t(noiseState >> 8);
+        bool body = b >= kCharFirst && b <= kCharLast;
+        bool lead = b == kLeadCommand || b == kLeadData || b == kLeadCompressed || b == kLeadReply;
+        if (!body && !lead && b != 0x11 && b != 0x13)
+            junk.push_back(b);
+    }
+    port.write(junk.data(), junk.size());
+}
+
+void Agent::sendPacket(std::vector<uint8_t> payload, bool ack)
+{
+    ++packetsSent;
+    PacketFault fault;
+    fault.badCrc = packetsSent == options.badCrc;
+    fault.badSeq = packetsSent == options.badSeq;
+    if (payload.size() > kMaxReply) {
+        log.violation("reply of " + std::to_string(payload.size()) + " bytes cut");
+        payload.resize(kMaxReply);
+    }
+
+    size_t raw = payload.size();
+    uint8_t lead = kLeadReply;
+    const char* method = "plain";
+    std::vector<uint8_t> body;
+    switch (options.replies) {
+    case ReplyMode::Auto:
+    case ReplyMode::RunLength:
+        body = rleEncode(payload.data(), payload.size());
+        if (!body.empty() && (options.replies == ReplyMode::RunLength || body.size() < raw)) {
+            lead = kLeadCompressed;
+            method = "rle";
+        }
+        break;
+    case ReplyMode::Stored:
+        body.resize(2);
+        writeLe16(body.data(), uint16_t(raw));
+        body.insert(body.end(), payload.begin(), payload.end());
+        lead = kLeadCompressed;
+        method = "stored";
+        break;
+    case ReplyMode::Hash:
+        lead = kLeadData;
+        break;
+    case ReplyMode::Plain:
+        break;
+    }
+    const std::vector<uint8_t>& sent = lead == kLeadCompressed ? body : payload;
+
+    if (options.noise)
+        sendNoise();
+    std::vector<uint8_t> wire = encodePacket(lead, sequence, sent.data(), sent.size(), fault);
+    bool ok = port.write(wire.data(), wire.size());
+    log.event("sent", {{"as", std::string(1, char(lead))},
+                       {"seq", sequence},
+                       {"ack", ack},
+                       {"bytes", raw},
+                       {"method", method},
+                       {"wire", wire.size()},
+                       {"fault", fault.badCrc ? "crc" : fault.badSeq ? "seq" : "none"}});
+    if (!ok)
+        log.event("write-stalled", {{"wire", wire.size()}});
+}
+
+} // namespace sim

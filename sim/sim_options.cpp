@@ -1,0 +1,269 @@
+#include "sim/sim_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+namespace sim {
+
+namespace {
+
+bool parseInt(const std::string& text, long low, long high, long* out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < low || v > high)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseSeconds(const std::string& text, int* ms)
+{
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !(v >= 0) || v > 86400.0 * 30)
+        return false;
+    *ms = int(v * 1000 + 0.5);
+    return true;
+}
+
+// "2.06": major, a dot, the minor number in two (or three) digits.
+bool parseVersion(const std::string& text, int* major, int* minor)
+{
+    size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0)
+        return false;
+    std::string left = text.substr(0, dot), right = text.substr(dot + 1);
+    if (right.size() < 2 || right.size() > 3)
+        return false;
+    for (char c : left + right) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    long a = std::strtol(left.c_str(), nullptr, 10), b = std::strtol(right.c_str(), nullptr, 10);
+    if (a > 255 || b > 255)
+        return false;
+    *major = int(a);
+    *minor = int(b);
+    return true;
+}
+
+bool parseMedium(const std::string& text, int* medium)
+{
+    if (text == "2D" || text == "2d")
+        *medium = 0;
+    else if (text == "2DD" || text == "2dd")
+        *medium = 1;
+    else if (text == "2HD" || text == "2hd")
+        *medium = 3;
+    else
+        return false;
+    return true;
+}
+
+// "disk.d88;2": the file name before the first ";", the image index from the
+// next non-empty field (1 without one), as the client reads its own argument.
+bool parseImage(const std::string& text, std::string* path, int* index)
+{
+    size_t semi = text.find(';');
+    *path = text.substr(0, semi);
+    *index = 1;
+    if (path->empty())
+        return false;
+    if (semi == std::string::npos)
+        return true;
+    size_t start = text.find_first_not_of(';', semi);
+    if (start == std::string::npos)
+        return true;
+    size_t end = text.find(';', start);
+    long v;
+    if (!parseInt(text.substr(start, end - start), 0, 99999, &v))
+        return false;
+    *index = v < 1 ? 1 : int(v);
+    return true;
+}
+
+bool parseReplies(const std::string& text, ReplyMode* mode)
+{
+    static const struct {
+        const char* name;
+        ReplyMode mode;
+    } kModes[] = {{"auto", ReplyMode::Auto},     {"plain", ReplyMode::Plain},
+                  {"hash", ReplyMode::Hash},     {"stored", ReplyMode::Stored},
+                  {"rle", ReplyMode::RunLength}};
+    for (const auto& m : kModes) {
+        if (text == m.name) {
+            *mode = m.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+const char* simUsage()
+{
+    return "usage: ferry88sim [options]\n"
+           "  Serves the ferry2 client as a simulated PC-8801 agent on a pseudo-terminal;\n"
+           "  the first line on standard output is the slave device to give ferry2 as -p.\n"
+           "port and sessions:\n"
+           "  --port-file FILE      also write the slave path to FILE\n"
+           "  --sessions N          serve N sessions, then exit (default 1; 0: until stopped)\n"
+           "  --idle SECONDS        silence that ends a session (default 60)\n"
+           "  --max-time SECONDS    give up after this long in all (exit status 3)\n"
+           "  --baud RATE           pace output at the client's port speed (RATE when unknown)\n"
+           "capabilities:\n"
+           "  --version M.NN        agent version (default 2.06)\n"
+           "  --no-hd               a 2D-only machine\n"
+           "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD (default 0)\n"
+           "  --fixed-rate          serial port without double speed\n"
+           "drives:\n"
+           "  --drive1 IMAGE[;N]    D88 image (its N-th image) in drive 1; --drive2 likewise\n"
+           "  --blank1 2D|2DD|2HD   an unformatted disk in drive 1; --blank2 likewise\n"
+           "  --sample              the built-in sample disk in drive 1\n"
+           "  --save FILE           write drive 1 as D88 on exit; --save2 FILE for drive 2\n"
+           "  --rom-dir DIR         ROM files (n88.rom, ...); banks without a file get a pattern\n"
+           "  --info FILE           describe a D88 file and exit\n"
+           "medium answers:\n"
+           "  --no-disk-until K     answer 'no disk' to the first K medium queries\n"
+           "  --unknown-medium      answer 255 to medium queries\n"
+           "  --disk-error CODE     answer CODE to medium queries\n"
+           "  --write-protect       answer 249 to medium queries for writing\n"
+           "faults:\n"
+           "  --refuse K            refuse the K-th command (counting every attempt from 1)\n"
+           "  --refuse-count C      refuse C commands from the K-th (default 1)\n"
+           "  --silent-after K      answer nothing after K received packets\n"
+           "  --bad-crc K           corrupt the CRC of the K-th packet sent\n"
+           "  --bad-seq K           send the K-th packet with a wrong sequence number\n"
+           "  --noise               junk bytes between packets\n"
+           "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0), rle ($ method 1)\n"
+           "log:\n"
+           "  --log FILE            JSON lines: packets received and events\n"
+           "  -v, --verbose         log lines also to standard error\n";
+}
+
+bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    static const char* const kWithValue[] = {
+        "--port-file", "--sessions",   "--idle",       "--max-time",   "--baud",
+        "--version",   "--roms",       "--drive1",     "--drive2",     "--blank1",
+        "--blank2",    "--save",       "--save2",      "--rom-dir",    "--info",
+        "--no-disk-until", "--disk-error", "--refuse", "--refuse-count", "--silent-after",
+        "--bad-crc",   "--bad-seq",    "--replies",    "--log"};
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        size_t eq = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        bool needsValue = false;
+        for (const char* name : kWithValue)
+            needsValue = needsValue || arg == name;
+        if (needsValue && !hasValue) {
+            if (i + 1 >= argc)
+                return fail(arg + " needs a value");
+            value = argv[++i];
+        } else if (!needsValue && hasValue) {
+            return fail(arg + " takes no value");
+        }
+
+        long v = 0;
+        auto number = [&](long low, long high, auto* out) {
+            if (!parseInt(value, low, high, &v))
+                return false;
+            *out = static_cast<std::remove_pointer_t<decltype(out)>>(v);
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--port-file")
+            o->portFile = value;
+        else if (arg == "--sessions")
+            ok = number(0, 1000000, &o->sessions);
+        else if (arg == "--idle")
+            ok = parseSeconds(value, &o->idleMs) && o->idleMs > 0;
+        else if (arg == "--max-time")
+            ok = parseSeconds(value, &o->maxMs);
+        else if (arg == "--baud")
+            ok = number(50, 4000000, &o->baud);
+        else if (arg == "--version")
+            ok = parseVersion(value, &o->agentMajor, &o->agentMinor);
+        else if (arg == "--no-hd")
+            o->hasHdDrive = false;
+        else if (arg == "--roms")
+            ok = number(0, 255, &o->romBitmap);
+        else if (arg == "--fixed-rate")
+            o->variableRate = false;
+        else if (arg == "--drive1" || arg == "--drive2")
+            ok = parseImage(value, &o->image[arg.back() - '1'], &o->imageIndex[arg.back() - '1']);
+        else if (arg == "--blank1" || arg == "--blank2")
+            ok = parseMedium(value, &o->blank[arg.back() - '1']);
+        else if (arg == "--sample")
+            o->sample = true;
+        else if (arg == "--save")
+            o->save[0] = value;
+        else if (arg == "--save2")
+            o->save[1] = value;
+        else if (arg == "--rom-dir")
+            o->romDir = value;
+        else if (arg == "--info")
+            o->info = value;
+        else if (arg == "--no-disk-until")
+            ok = number(0, 1000000, &o->noDiskUntil);
+        else if (arg == "--unknown-medium")
+            o->unknownMedium = true;
+        else if (arg == "--disk-error")
+            ok = number(0, 255, &o->diskError);
+        else if (arg == "--write-protect")
+            o->writeProtect = true;
+        else if (arg == "--refuse")
+            ok = number(1, 1000000000, &o->refuse);
+        else if (arg == "--refuse-count")
+            ok = number(1, 1000000000, &o->refuseCount);
+        else if (arg == "--silent-after")
+            ok = number(0, 1000000000, &o->silentAfter);
+        else if (arg == "--bad-crc")
+            ok = number(1, 1000000000, &o->badCrc);
+        else if (arg == "--bad-seq")
+            ok = number(1, 1000000000, &o->badSeq);
+        else if (arg == "--noise")
+            o->noise = true;
+        else if (arg == "--replies")
+            ok = parseReplies(value, &o->replies);
+        else if (arg == "--log")
+            o->logPath = value;
+        else if (arg == "-v" || arg == "--verbose")
+            o->verbose = true;
+        else
+            return fail("unknown option " + arg);
+        if (!ok)
+            return fail("bad value for " + arg + ": " + value);
+        if (value.empty() && needsValue)
+            return fail(arg + " needs a value");
+    }
+
+    int loaded1 = !o->image[0].empty() + (o->blank[0] >= 0) + o->sample;
+    if (loaded1 > 1)
+        return fail("drive 1 can hold only one of --drive1, --blank1, --sample");
+    if (!o->image[1].empty() && o->blank[1] >= 0)
+        return fail("drive 2 can hold only one of --drive2, --blank2");
+    return true;
+}
+
+} // namespace sim
