@@ -45,7 +45,7 @@ bool speedConstant(unsigned speed, speed_t* out)
 // Waits for events on fd until deadline; false on time-out or a dead descriptor.
 // A hang-up without data (the far end of a pseudo-terminal went away) can never
 // deliver, so it fails at once instead of spinning until the deadline.
-bool waitFor(int fd, short events, int64_t deadline)
+bool waitFor(int fd, short events, int64_t deadline, bool* hungUp = nullptr)
 {
     for (;;) {
         int64_t left = deadline - nowMs();
@@ -60,10 +60,14 @@ bool waitFor(int fd, short events, int64_t deadline)
         }
         if (r == 0)
             return false;
+        // A hung-up pseudo-terminal polls readable for ever while read() gives
+        // 0: the caller reads what is left once, then gives up.
+        if (hungUp && (p.revents & POLLHUP))
+            *hungUp = true;
         if (p.revents & events)
             return true;
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-            return false;
+            return hungUp != nullptr && *hungUp;
     }
 }
 
@@ -224,6 +228,7 @@ int sio::read(uint8_t* buffer, int length)
     int done = 0;
     if (fd >= 0 && length >= 0) {
         int64_t deadline = nowMs() + readTimeout + int64_t(length) * perByteAllowance();
+        bool hungUp = false;
         while (done < length) {
             ssize_t n = ::read(fd, buffer + done, size_t(length - done));
             if (n > 0) {
@@ -234,8 +239,9 @@ int sio::read(uint8_t* buffer, int length)
                 continue;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
                 break;
-            // n == 0 is "nothing yet" with VMIN = VTIME = 0.
-            if (!waitFor(fd, POLLIN, deadline))
+            // n == 0 is "nothing yet" with VMIN = VTIME = 0, unless the far
+            // end has hung up: then nothing more will come.
+            if (hungUp || !waitFor(fd, POLLIN, deadline, &hungUp))
                 break;
         }
     }

@@ -1,5 +1,6 @@
 #include "sim/agent.h"
 
+#include <cstdlib>
 #include <ctime>
 
 #include "core/bytes.h"
@@ -218,6 +219,12 @@ void Agent::handle(const ReceivedPacket& p)
         log.violation("packet received with the client at " + std::to_string(speed) +
                       " bit/s, the line runs at " + std::to_string(lineSpeed));
 
+    if (options.hangupAfter >= 0 && packetsReceived > options.hangupAfter) {
+        // A cable pulled or an agent that died: the line goes away at once,
+        // unread bytes and all, and the client sees the hangup.
+        log.event("hangup", {{"packets", packetsReceived}});
+        std::_Exit(0);
+    }
     if (options.silentAfter >= 0 && packetsReceived > options.silentAfter) {
         log.event("silent", {{"packets", packetsReceived}});
         return;

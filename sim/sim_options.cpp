@@ -140,6 +140,7 @@ const char* simUsage()
            "  --refuse K            refuse the K-th command (counting every attempt from 1)\n"
            "  --refuse-count C      refuse C commands from the K-th (default 1)\n"
            "  --silent-after K      answer nothing after K received packets\n"
+           "  --hangup-after K      exit at once (the line hangs up) on packet K + 1\n"
            "  --bad-crc K           corrupt the CRC of the K-th packet sent\n"
            "  --bad-seq K           send the K-th packet with a wrong sequence number\n"
            "  --noise               junk bytes between packets\n"
@@ -161,6 +162,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
         "--version",   "--roms",       "--drive1",     "--drive2",     "--blank1",
         "--blank2",    "--save",       "--save2",      "--rom-dir",    "--info",
         "--no-disk-until", "--disk-error", "--refuse", "--refuse-count", "--silent-after",
+        "--hangup-after",
         "--bad-crc",   "--bad-seq",    "--replies",    "--log"};
 
     for (int i = 1; i < argc; ++i) {
@@ -238,6 +240,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
             ok = number(1, 1000000000, &o->refuseCount);
         else if (arg == "--silent-after")
             ok = number(0, 1000000000, &o->silentAfter);
+        else if (arg == "--hangup-after")
+            ok = number(0, 1000000000, &o->hangupAfter);
         else if (arg == "--bad-crc")
             ok = number(1, 1000000000, &o->badCrc);
         else if (arg == "--bad-seq")

@@ -48,6 +48,7 @@ struct SimOptions {
     int refuse = 0;
     int refuseCount = 1;
     int silentAfter = -1;            // -1: off; 0 answers nothing
+    int hangupAfter = -1;            // -1: off; exit at once on the next packet
     int badCrc = 0;
     int badSeq = 0;
     bool noise = false;

@@ -221,8 +221,8 @@ TEST(Read, InterruptedReadIsReplaced)
         big.addRegularTrack(t, 16, 1);
     e2e::writeFile(dir.file("big.d88"), big.build());
     {
-        // Hello (1), medium (2), begin (3), then ten tracks: silence after packet 13.
-        e2e::Sim sim({"--drive1", dir.file("big.d88"), "--silent-after", "13"}, dir.path());
+        // Hello (1), medium (2), begin (3), then ten tracks: the line goes after packet 13.
+        e2e::Sim sim({"--drive1", dir.file("big.d88"), "--hangup-after", "13"}, dir.path());
         auto r = runFerry2({"r", sim.portArg(), "multi.d88"}, dir.path());
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(r.out.find(" ms.\n"), std::string::npos) << "no elapsed time after a failure";
@@ -249,6 +249,28 @@ TEST(Read, InterruptedReadIsReplaced)
     std::vector<e2e::ImageView> expected;
     ASSERT_TRUE(e2e::parseImages(small.build(), &expected, &error));
     EXPECT_EQ(e2e::compareSectors(e2e::asRead(expected[0]), images[1]), "");
+}
+
+// An agent that stops answering mid-read: each command is tried three times,
+// each attempt given up after three read time-outs of 10 s, so this takes 90 s.
+TEST(Read, SilentAgentLeavesTheMarker)
+{
+    e2e::TempDir dir;
+    D88Builder floppy(0x00);
+    for (int t = 0; t < 6; ++t)
+        floppy.addRegularTrack(t, 16, 1);
+    e2e::writeFile(dir.file("floppy.d88"), floppy.build());
+    e2e::Sim sim({"--drive1", dir.file("floppy.d88"), "--silent-after", "6"}, dir.path());
+    auto r = runFerry2({"r", sim.portArg(), "out.d88"}, dir.path(), "", 150000);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Track   2:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Track   3:  16 sectors"), std::string::npos) << r.out;
+    auto bytes = e2e::readFile(dir.file("out.d88"));
+    ASSERT_GE(bytes.size(), 688u + 3 * 16 * 272);
+    EXPECT_EQ(le32At(bytes, 28), 0xDEADD13Cu);
+    // Tracks 0 to 2 were stored after the provisional header.
+    EXPECT_EQ(bytes.size(), 688u + 3 * 16 * 272);
 }
 
 TEST(Read, BrokenImageFileIsLeftAlone)
