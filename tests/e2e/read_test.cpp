@@ -3,14 +3,13 @@
 // medium answers produce their messages.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 
 #include "sim/d88_builder.h"
 #include "tests/e2e/d88_view.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/test_images.h"
 
 namespace {
 
@@ -75,26 +74,6 @@ void expectRoundTrip(const std::vector<uint8_t>& source, const std::string& labe
         EXPECT_EQ(line.find("violation"), std::string::npos) << label << ": " << line;
 }
 
-std::vector<uint8_t> patternData(size_t n, int seed)
-{
-    std::vector<uint8_t> data(n);
-    for (size_t i = 0; i < n; ++i)
-        data[i] = static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 5));
-    return data;
-}
-
-D88Record record(int t, int r, int n, uint8_t density = 0x00)
-{
-    D88Record rec;
-    rec.c = static_cast<uint8_t>(t / 2);
-    rec.h = static_cast<uint8_t>(t % 2);
-    rec.r = static_cast<uint8_t>(r);
-    rec.n = static_cast<uint8_t>(n);
-    rec.density = density;
-    rec.data = patternData(static_cast<size_t>(128) << n, t * 100 + r);
-    return rec;
-}
-
 TEST(Read, GeneratedMedia)
 {
     // 2D: a few regular tracks with an unformatted one between them.
@@ -120,12 +99,12 @@ TEST(Read, OddTracks)
     D88Builder b(0x00);
     b.addRegularTrack(0, 16, 1);
     // Mixed sizes on one track, 256 to 2048 bytes, out of order.
-    b.setTrack(1, {record(1, 1, 1), record(1, 2, 2), record(1, 3, 3), record(1, 4, 0),
-                   record(1, 5, 4)});
+    b.setTrack(1, {e2e::testRecord(1, 1, 1), e2e::testRecord(1, 2, 2), e2e::testRecord(1, 3, 3), e2e::testRecord(1, 4, 0),
+                   e2e::testRecord(1, 5, 4)});
     // Error sectors and deleted marks.
     std::vector<D88Record> errors;
     for (int r = 1; r <= 10; ++r)
-        errors.push_back(record(2, r, 1));
+        errors.push_back(e2e::testRecord(2, r, 1));
     errors[2].deleted = 0x10;
     errors[4].status = 0xB0;
     errors[6].status = 0xA0;
@@ -138,14 +117,14 @@ TEST(Read, OddTracks)
     // FM track.
     b.addRegularTrack(3, 16, 0, true);
     // Duplicate R, an ID from elsewhere, R 244; track 5 unformatted.
-    std::vector<D88Record> odd{record(4, 1, 1), record(4, 1, 1), record(4, 244, 1)};
+    std::vector<D88Record> odd{e2e::testRecord(4, 1, 1), e2e::testRecord(4, 1, 1), e2e::testRecord(4, 244, 1)};
     odd[1].c = 7;
     odd[1].h = 1;
-    odd[1].data = patternData(256, 9);
+    odd[1].data = e2e::patternData(256, 9);
     b.setTrack(4, odd);
     b.addRegularTrack(6, 3, 1);
     // Size code 7 and a zero-length record.
-    D88Record big = record(8, 1, 1);
+    D88Record big = e2e::testRecord(8, 1, 1);
     big.n = 7;
     b.setTrack(8, {big});
     expectRoundTrip(b.build(), "oddities");
@@ -161,21 +140,11 @@ TEST(Read, SecondImageOfAMultiImageSource)
 
 TEST(Read, CorpusImages)
 {
-    std::string folder = FERRY2_TESTDATA;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        GTEST_SKIP() << "no corpus at " << folder;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.size() > 4 && (name.substr(name.size() - 4) == ".d88" ||
-                                name.substr(name.size() - 4) == ".d77"))
-            names.push_back(name);
-    }
-    closedir(dir);
-    ASSERT_FALSE(names.empty());
-    for (const auto& name : names)
-        expectRoundTrip(e2e::readFile(folder + "/" + name), name);
+    const auto paths = e2e::corpusFiles();
+    if (paths.empty())
+        GTEST_SKIP() << "no corpus at " << FERRY2_TESTDATA;
+    for (const auto& path : paths)
+        expectRoundTrip(e2e::readFile(path), path.substr(path.rfind('/') + 1));
 }
 
 // A run that appends: the earlier image stays byte for byte, the new one

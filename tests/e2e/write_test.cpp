@@ -3,14 +3,13 @@
 // sectors must come back exactly; unusable ones as the planner lays them out.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 
 #include "sim/d88_builder.h"
 #include "tests/e2e/d88_view.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/test_images.h"
 
 namespace {
 
@@ -126,26 +125,6 @@ void expectWriteBack(const std::vector<uint8_t>& file, const std::string& label,
     EXPECT_EQ(e2e::compareSectors(expected, back), "") << label << " (read back)";
 }
 
-std::vector<uint8_t> patternData(size_t n, int seed)
-{
-    std::vector<uint8_t> data(n);
-    for (size_t i = 0; i < n; ++i)
-        data[i] = static_cast<uint8_t>(seed * 13 + i * 5 + (i >> 7));
-    return data;
-}
-
-D88Record record(int t, int r, int n, uint8_t density = 0x00)
-{
-    D88Record rec;
-    rec.c = static_cast<uint8_t>(t / 2);
-    rec.h = static_cast<uint8_t>(t % 2);
-    rec.r = static_cast<uint8_t>(r);
-    rec.n = static_cast<uint8_t>(n);
-    rec.density = density;
-    rec.data = patternData(static_cast<size_t>(128) << n, t * 50 + r);
-    return rec;
-}
-
 TEST(Write, GeneratedMedia)
 {
     D88Builder d2(0x00);
@@ -167,17 +146,17 @@ TEST(Write, MixedSizesErrorsAndDeletedMarks)
     D88Builder b(0x00);
     b.addRegularTrack(0, 16, 1);
     // The planner's worked layouts.
-    b.setTrack(1, {record(1, 1, 3), record(1, 2, 1), record(1, 3, 1), record(1, 4, 1),
-                   record(1, 5, 1)});
-    b.setTrack(2, {record(2, 1, 3), record(2, 2, 3), record(2, 3, 3), record(2, 4, 3),
-                   record(2, 5, 3), record(2, 6, 1)});
+    b.setTrack(1, {e2e::testRecord(1, 1, 3), e2e::testRecord(1, 2, 1), e2e::testRecord(1, 3, 1), e2e::testRecord(1, 4, 1),
+                   e2e::testRecord(1, 5, 1)});
+    b.setTrack(2, {e2e::testRecord(2, 1, 3), e2e::testRecord(2, 2, 3), e2e::testRecord(2, 3, 3), e2e::testRecord(2, 4, 3),
+                   e2e::testRecord(2, 5, 3), e2e::testRecord(2, 6, 1)});
     // Five sizes on one track.
-    b.setTrack(3, {record(3, 1, 1), record(3, 2, 2), record(3, 3, 3), record(3, 4, 0),
-                   record(3, 5, 4)});
+    b.setTrack(3, {e2e::testRecord(3, 1, 1), e2e::testRecord(3, 2, 2), e2e::testRecord(3, 3, 3), e2e::testRecord(3, 4, 0),
+                   e2e::testRecord(3, 5, 4)});
     // Uniform track with error sectors and deleted marks.
     std::vector<D88Record> errors;
     for (int r = 1; r <= 10; ++r)
-        errors.push_back(record(4, r, 1));
+        errors.push_back(e2e::testRecord(4, r, 1));
     errors[2].deleted = 0x10;
     errors[4].status = 0xB0;
     errors[6].status = 0xA0;
@@ -186,12 +165,12 @@ TEST(Write, MixedSizesErrorsAndDeletedMarks)
     errors[8].deleted = 0x10;
     b.setTrack(4, errors);
     // Mixed track with an unusable sector: it loses its slot.
-    std::vector<D88Record> mixedErrors{record(6, 1, 2), record(6, 2, 1), record(6, 3, 1),
-                                       record(6, 4, 1)};
+    std::vector<D88Record> mixedErrors{e2e::testRecord(6, 1, 2), e2e::testRecord(6, 2, 1), e2e::testRecord(6, 3, 1),
+                                       e2e::testRecord(6, 4, 1)};
     mixedErrors[1].status = 0xB0;
     b.setTrack(6, mixedErrors);
     // A track whose only sector of another size is unusable is uniform.
-    std::vector<D88Record> oneOdd{record(7, 1, 1), record(7, 2, 2), record(7, 3, 1)};
+    std::vector<D88Record> oneOdd{e2e::testRecord(7, 1, 1), e2e::testRecord(7, 2, 2), e2e::testRecord(7, 3, 1)};
     oneOdd[1].status = 0xF0;
     oneOdd[1].data.clear();
     b.setTrack(7, oneOdd);
@@ -212,20 +191,11 @@ TEST(Write, SecondImageOfAMultiImageFile)
 
 TEST(Write, CorpusImages)
 {
-    std::string folder = FERRY2_TESTDATA;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        GTEST_SKIP() << "no corpus at " << folder;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.size() > 4 && (name.substr(name.size() - 4) == ".d88" ||
-                                name.substr(name.size() - 4) == ".d77"))
-            names.push_back(name);
-    }
-    closedir(dir);
-    for (const auto& name : names)
-        expectWriteBack(e2e::readFile(folder + "/" + name), name);
+    const auto paths = e2e::corpusFiles();
+    if (paths.empty())
+        GTEST_SKIP() << "no corpus at " << FERRY2_TESTDATA;
+    for (const auto& path : paths)
+        expectWriteBack(e2e::readFile(path), path.substr(path.rfind('/') + 1));
 }
 
 struct Refusal {
@@ -257,7 +227,7 @@ TEST(Write, SelectionAndRefusals)
     D88Builder tooMany(0x00);
     std::vector<D88Record> many;
     for (int r = 0; r < 65; ++r)
-        many.push_back(record(2, r, 0));
+        many.push_back(e2e::testRecord(2, r, 0));
     tooMany.setTrack(2, many);
 
     const std::string damaged2 = "ディスクイメージが壊れています (トラック 2).\n";

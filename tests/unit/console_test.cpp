@@ -8,19 +8,11 @@
 
 #include <cstdio>
 #include <string>
+#include "tests/support/hex_dump.h"
 
 namespace {
 
-std::string hex(const std::string& bytes)
-{
-    std::string s;
-    char cell[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(cell, sizeof cell, "%02X ", c);
-        s += cell;
-    }
-    return s;
-}
+using testsupport::hexDump;
 
 struct Golden {
     const char* utf8;
@@ -48,7 +40,7 @@ TEST(Console, ConvertsToJapaneseCharsets)
     for (const Golden& row : rows) {
         std::string got = console::toCharset(row.utf8, row.charset);
         EXPECT_EQ(row.bytes, got) << row.utf8 << " to " << row.charset << "\nexpected "
-                                  << hex(row.bytes) << "\nactual   " << hex(got);
+                                  << hexDump(row.bytes) << "\nactual   " << hexDump(got);
     }
 }
 

@@ -11,29 +11,14 @@
 
 #include "core/bytes.h"
 #include "image/image_file.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
+using testsupport::hexDump;
+
 using Bytes = std::vector<uint8_t>;
 using d88::Selected;
-
-std::string hex(const uint8_t* b, size_t n)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", b[i]);
-        if (i)
-            s += (i % 32 == 0) ? '\n' : ' ';
-        s += buf;
-    }
-    return s;
-}
-
-std::string hex(const Bytes& b)
-{
-    return hex(b.data(), b.size());
-}
 
 // ---- D88Header / D88SectorHeader ----------------------------------------------
 
@@ -63,7 +48,7 @@ TEST(D88Header, EncodesAndDecodesGoldenBytes)
 
     Bytes actual(688, 0xEE);   // reserved bytes must come out zero
     header.encode(actual.data());
-    EXPECT_EQ(actual, expected) << "expected\n" << hex(expected) << "\nactual\n" << hex(actual);
+    EXPECT_EQ(actual, expected) << "expected\n" << hexDump(expected) << "\nactual\n" << hexDump(actual);
 
     const d88::D88Header back = d88::D88Header::decode(expected.data());
     EXPECT_EQ(0, std::memcmp(back.title, header.title, 17));
@@ -100,12 +85,12 @@ TEST(D88SectorHeader, EncodesAndDecodesGoldenBytes)
         std::memset(actual, 0xEE, sizeof actual);
         row.sector.encode(actual);
         EXPECT_EQ(0, std::memcmp(actual, row.bytes, 16))
-            << "expected " << hex(row.bytes, 16) << "\nactual   " << hex(actual, 16);
+            << "expected " << hexDump(row.bytes, 16) << "\nactual   " << hexDump(actual, 16);
 
         const d88::D88SectorHeader back = d88::D88SectorHeader::decode(row.bytes);
         uint8_t again[16];
         back.encode(again);
-        EXPECT_EQ(0, std::memcmp(again, row.bytes, 16)) << hex(again, 16);
+        EXPECT_EQ(0, std::memcmp(again, row.bytes, 16)) << hexDump(again, 16);
     }
 }
 
@@ -170,8 +155,8 @@ TEST(D88Repair, ZeroesHeaderFromFirstTrackOffset)
         for (uint32_t i = row.cut; i < 688; ++i)
             expected[i] = 0;
         EXPECT_EQ(actual, expected) << row.name << "\nexpected\n"
-                                    << hex(expected) << "\nactual\n"
-                                    << hex(actual);
+                                    << hexDump(expected) << "\nactual\n"
+                                    << hexDump(actual);
     }
 }
 

@@ -12,25 +12,15 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "tests/support/hex_dump.h"
 
 namespace {
+
+using testsupport::hexDump;
 
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kCapacity = 16384;
-
-std::string hex(const Bytes& b)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", b[i]);
-        if (i)
-            s += (i % 32 == 0) ? '\n' : ' ';
-        s += buf;
-    }
-    return s;
-}
 
 size_t headerLength(const Bytes& s)
 {
@@ -320,8 +310,8 @@ TEST(LzEncoder, GoldenStreams)
     for (const auto& row : goldenRows()) {
         const Bytes got = encode(enc, row.input);
         EXPECT_TRUE(got == row.stream) << row.name << "\nexpected:\n"
-                                       << hex(row.stream) << "\nactual:\n"
-                                       << hex(got);
+                                       << hexDump(row.stream) << "\nactual:\n"
+                                       << hexDump(got);
         Bytes decoded;
         std::string error;
         size_t consumed = 0;
@@ -329,7 +319,7 @@ TEST(LzEncoder, GoldenStreams)
                                   &consumed))
             << row.name << ": " << error;
         EXPECT_EQ(consumed, row.stream.size()) << row.name;
-        EXPECT_TRUE(decoded == row.input) << row.name << "\ndecoded:\n" << hex(decoded);
+        EXPECT_TRUE(decoded == row.input) << row.name << "\ndecoded:\n" << hexDump(decoded);
     }
 }
 
@@ -340,7 +330,7 @@ TEST(LzEncoder, ShortInputsAreLiterals)
         const Bytes in(n, 'z');
         std::vector<Item> items;
         const Bytes s = encode(enc, in);
-        ASSERT_TRUE(ItemReader(s).read(items)) << n << "\n" << hex(s);
+        ASSERT_TRUE(ItemReader(s).read(items)) << n << "\n" << hexDump(s);
         EXPECT_EQ(items.size(), n);
         for (const auto& it : items)
             EXPECT_TRUE(it.literal) << n;
@@ -377,7 +367,7 @@ TEST(LzEncoder, DistanceCodes)
         }
         const Bytes s = encode(enc, in);
         std::vector<Item> items;
-        ASSERT_TRUE(ItemReader(s).read(items)) << row.distance << "\n" << hex(s);
+        ASSERT_TRUE(ItemReader(s).read(items)) << row.distance << "\n" << hexDump(s);
         const Item* m = matchAt(items, copyAt);
         ASSERT_NE(m, nullptr) << "no match at " << copyAt << " for distance " << row.distance;
         EXPECT_TRUE(m->longForm) << row.distance;
@@ -453,7 +443,7 @@ TEST(LzEncoder, ByteAfterMatchIsLiteral)
     LzEncoder enc;
     const Bytes s = encode(enc, in);
     std::vector<Item> items;
-    ASSERT_TRUE(ItemReader(s).read(items)) << hex(s);
+    ASSERT_TRUE(ItemReader(s).read(items)) << hexDump(s);
     for (size_t i = 0; i + 1 < items.size(); ++i) {
         if (!items[i].literal) {
             EXPECT_TRUE(items[i + 1].literal) << "item " << i + 1 << " at " << items[i + 1].at;
@@ -468,9 +458,9 @@ TEST(LzEncoder, EqualLengthsTakeNearest)
     LzEncoder enc;
     const Bytes s = encode(enc, in);
     std::vector<Item> items;
-    ASSERT_TRUE(ItemReader(s).read(items)) << hex(s);
+    ASSERT_TRUE(ItemReader(s).read(items)) << hexDump(s);
     const Item* m = matchAt(items, 10);
-    ASSERT_NE(m, nullptr) << hex(s);
+    ASSERT_NE(m, nullptr) << hexDump(s);
     EXPECT_EQ(m->distance, 5);
     EXPECT_EQ(m->length, 4);
 }
@@ -483,9 +473,9 @@ TEST(LzEncoder, LazyMatchPrefersLongerNext)
     LzEncoder enc;
     const Bytes s = encode(enc, in);
     std::vector<Item> items;
-    ASSERT_TRUE(ItemReader(s).read(items)) << hex(s);
+    ASSERT_TRUE(ItemReader(s).read(items)) << hexDump(s);
     const Item* m = matchAt(items, 14);
-    ASSERT_NE(m, nullptr) << hex(s);
+    ASSERT_NE(m, nullptr) << hexDump(s);
     EXPECT_EQ(m->length, 6);
     EXPECT_EQ(m->distance, 9);
     EXPECT_EQ(matchAt(items, 13), nullptr);
@@ -667,7 +657,7 @@ TEST(LzEncoder, OverflowIsSignalledWithinCapacity)
     // The encoder is whole again after an overflow.
     const Golden row = goldenRows()[0];
     const Bytes again = encode(enc, row.input);
-    EXPECT_TRUE(again == row.stream) << hex(again);
+    EXPECT_TRUE(again == row.stream) << hexDump(again);
 }
 
 TEST(LzEncoder, IncompressibleDataJustFits)

@@ -21,6 +21,7 @@
 #include "core/verbose.h"
 #include "link/protocol.h"
 #include "sim/lz_decoder.h"
+#include "tests/support/hex_dump.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -39,6 +40,8 @@ public:
     }
 };
 
+using testsupport::hexDump;
+
 namespace
 {
 
@@ -46,17 +49,6 @@ using Access = PacketLinkTestAccess;
 
 constexpr int kShortTimeoutMs = 40; // per failed read; a silent hunt takes three
 constexpr int kPeerWaitMs = 1500;   // bound on every wait of the test's agent
-
-std::string hex(const Bytes& v)
-{
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < v.size(); ++i) {
-        std::snprintf(b, sizeof b, "%02X", v[i]);
-        s += (i ? " " : "") + std::string(b);
-    }
-    return s;
-}
 
 Bytes slice(const Bytes& v, size_t from, size_t n)
 {
@@ -374,7 +366,7 @@ TEST_F(PacketLinkWire, GoldenSend)
         ASSERT_TRUE(got);
         const Bytes expected = concat({uint8_t(row.command ? '!' : '#')}, row.body);
         EXPECT_EQ(sent.raw, expected)
-            << "expected " << hex(expected) << "\n  actual " << hex(sent.raw);
+            << "expected " << hexDump(expected) << "\n  actual " << hexDump(sent.raw);
         EXPECT_EQ(link.currentSequence(), row.seq);
     }
 }
@@ -392,7 +384,7 @@ TEST_F(PacketLinkWire, GoldenReceive)
             EXPECT_EQ(received, cap);
             const Bytes got = slice(out, 0, row.payload.size());
             EXPECT_EQ(got, row.payload)
-                << "expected " << hex(row.payload) << "\n  actual " << hex(got);
+                << "expected " << hexDump(row.payload) << "\n  actual " << hexDump(got);
             // The reference codec agrees with the table.
             EXPECT_EQ(packet(lead, row.seq, row.payload), concat({lead}, row.body));
         }
@@ -502,7 +494,7 @@ TEST_F(PacketLinkWire, Replies)
         EXPECT_EQ(received, static_cast<int>(row.expected.size()));
         const Bytes got = slice(out, 0, row.expected.size());
         EXPECT_EQ(got, row.expected)
-            << "expected " << hex(row.expected) << "\n  actual " << hex(got);
+            << "expected " << hexDump(row.expected) << "\n  actual " << hexDump(got);
     }
 }
 

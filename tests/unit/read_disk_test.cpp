@@ -28,23 +28,13 @@
 #include "sim/agent_packet.h"
 #include "sim/pty_port.h"
 #include "transfer/commands.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::hexDump;
 
-std::string hex(const Bytes& b)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", b[i]);
-        if (i)
-            s += (i % 32 == 0) ? '\n' : ' ';
-        s += buf;
-    }
-    return s;
-}
+using Bytes = std::vector<uint8_t>;
 
 // Answers every "!" packet with an acceptance and then, when the script gives
 // one, a reply payload. Records the command payloads it saw.
@@ -240,9 +230,9 @@ TEST(ReadDisk, SmallDiskGivesExactImageAndCommandSequence)
     const Bytes actual = file.contents();
     const size_t shown = std::min<size_t>(64, actual.size());
     EXPECT_EQ(actual, expected) << "expected header\n"
-                                << hex(Bytes(expected.begin(), expected.begin() + 64))
+                                << hexDump(Bytes(expected.begin(), expected.begin() + 64))
                                 << "\nactual header\n"
-                                << hex(Bytes(actual.begin(), actual.begin() + shown));
+                                << hexDump(Bytes(actual.begin(), actual.begin() + shown));
 
     const std::vector<Bytes> commands = agent.commands();
     ASSERT_EQ(commands.size(), 1u + 1 + 1 + 84 + 1);
@@ -334,7 +324,7 @@ TEST(ReadDisk, ErrorSectorsAndVerboseLines)
     EXPECT_EQ(readLe32(&image[28]), 688 + expected.size());
     EXPECT_EQ(readLe32(&image[32]), 688u);
     const Bytes tracks(image.begin() + 688, image.end());
-    EXPECT_EQ(tracks, expected) << "expected\n" << hex(expected) << "\nactual\n" << hex(tracks);
+    EXPECT_EQ(tracks, expected) << "expected\n" << hexDump(expected) << "\nactual\n" << hexDump(tracks);
 }
 
 struct BrokenRow {

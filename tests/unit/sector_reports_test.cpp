@@ -6,23 +6,13 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "tests/support/hex_dump.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::hexDump;
 
-std::string hex(const uint8_t* b, size_t n)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", b[i]);
-        if (i)
-            s += (i % 12 == 0) ? '\n' : ' ';
-        s += buf;
-    }
-    return s;
-}
+using Bytes = std::vector<uint8_t>;
 
 // One report as 12 wire bytes.
 Bytes reportBytes(uint8_t r, uint16_t length, uint16_t offset, uint8_t c, uint8_t h, uint8_t n,
@@ -58,7 +48,7 @@ TEST(SectorReport, ParseAndStoreGoldenBytes)
     EXPECT_EQ(r.st2, 0x61);
     Bytes back(12, 0xEE);
     r.store(back.data());
-    EXPECT_EQ(back, bytes) << hex(back.data(), 12);
+    EXPECT_EQ(back, bytes) << hexDump(back.data(), 12);
 }
 
 TEST(SectorReport, NominalLength)
@@ -79,8 +69,8 @@ TEST(SectorReport, RegularTrackOfZeroReportsDecodes)
                                            static_cast<uint16_t>(256 * i), 2, 1, 1, 0x40, 0, 0, 0);
         const uint8_t* actual = &reports[static_cast<size_t>(i) * kReportSize];
         EXPECT_EQ(0, std::memcmp(actual, expected.data(), kReportSize))
-            << "report " << i << "\nexpected " << hex(expected.data(), 12) << "\nactual   "
-            << hex(actual, 12);
+            << "report " << i << "\nexpected " << hexDump(expected.data(), 12) << "\nactual   "
+            << hexDump(actual, 12);
     }
 }
 
@@ -116,9 +106,9 @@ TEST(SectorReport, DecodesDeltas)
         decodeSectorReports(actual.data(), static_cast<int>(actual.size() / kReportSize),
                             row.track);
         EXPECT_EQ(actual, row.decoded) << row.name << "\nexpected\n"
-                                       << hex(row.decoded.data(), row.decoded.size())
+                                       << hexDump(row.decoded.data(), row.decoded.size())
                                        << "\nactual\n"
-                                       << hex(actual.data(), actual.size());
+                                       << hexDump(actual.data(), actual.size());
     }
 }
 

@@ -25,24 +25,14 @@
 #include "sim/rom_banks.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
+using testsupport::hexDump;
+
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-std::string hexDump(const Bytes& b)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += (i % 32) ? ' ' : '\n';
-        s += digits[b[i] >> 4];
-        s += digits[b[i] & 15];
-    }
-    return s;
-}
 
 #define EXPECT_BYTES(expected, actual)                                                        \
     EXPECT_EQ(expected, actual) << "expected:\n"                                               \

@@ -14,26 +14,13 @@
 #include "core/bytes.h"
 #include "sim/d88_builder.h"
 #include "sim/floppy.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
+using testsupport::hexDump;
+
 using Bytes = std::vector<uint8_t>;
-
-std::string hexDump(const uint8_t* p, size_t n)
-{
-    std::string out;
-    char buf[8];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X%s", p[i], (i % 16 == 15) ? "\n" : " ");
-        out += buf;
-    }
-    return out;
-}
-
-std::string hexDump(const Bytes& b)
-{
-    return hexDump(b.data(), b.size());
-}
 
 std::string tempPath(const std::string& name)
 {

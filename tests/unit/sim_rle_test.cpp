@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "sim/rle_encoder.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::hexDump;
 
-std::string hexDump(const Bytes& b)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += (i % 32) ? ' ' : '\n';
-        s += digits[b[i] >> 4];
-        s += digits[b[i] & 15];
-    }
-    return s;
-}
+using Bytes = std::vector<uint8_t>;
 
 Bytes repeat(uint8_t v, size_t n)
 {

@@ -13,21 +13,11 @@
 #include <vector>
 
 #include "core/verbose.h"
+#include "tests/support/hex_dump.h"
 
 namespace {
 
-std::string hexDump(const std::vector<uint8_t>& bytes)
-{
-    std::string s;
-    char cell[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
-        s += cell;
-        if (i % 16 == 15)
-            s += '\n';
-    }
-    return s;
-}
+using testsupport::hexDump;
 
 class Pty {
 public:

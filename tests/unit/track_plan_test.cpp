@@ -10,27 +10,14 @@
 #include "link/disk_client.h"
 #include "sim/floppy.h"
 #include "transfer/sector_desc.h"
+#include "tests/support/hex_dump.h"
+
+using testsupport::hexDump;
 
 namespace
 {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string hex(const uint8_t* p, size_t n)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X ", p[i]);
-        s += buf;
-    }
-    return s;
-}
-
-std::string hex(const Bytes& b)
-{
-    return hex(b.data(), b.size());
-}
 
 constexpr uint8_t kMfm = 0x40;
 constexpr uint8_t kFm = 0x00;
@@ -236,10 +223,10 @@ TEST(TrackPlan, WorkedValues)
         EXPECT_EQ(p.printed, row.summary);
         Parsed parsed;
         std::string why;
-        ASSERT_TRUE(parse(p.payload, &parsed, &why)) << why << "\n" << hex(p.payload);
+        ASSERT_TRUE(parse(p.payload, &parsed, &why)) << why << "\n" << hexDump(p.payload);
         const Bytes head(p.payload.begin(), p.payload.begin() + 5);
         const Bytes want = {row.type, row.n, row.sc, row.gap3, row.filler};
-        EXPECT_EQ(head, want) << "expected " << hex(want) << "\nactual   " << hex(head);
+        EXPECT_EQ(head, want) << "expected " << hexDump(want) << "\nactual   " << hexDump(head);
 
         ASSERT_EQ(parsed.ids.size(), row.slots.size());
         for (size_t i = 0; i < row.slots.size(); ++i) {
@@ -288,8 +275,8 @@ TEST(TrackPlan, UnformattedPayloadPerMedium)
     for (const auto& row : rows) {
         Track empty;
         Planned p = plan(row.medium, empty);
-        EXPECT_EQ(p.payload, row.want) << "medium " << row.medium << "\nexpected " << hex(row.want)
-                                       << "\nactual   " << hex(p.payload);
+        EXPECT_EQ(p.payload, row.want) << "medium " << row.medium << "\nexpected " << hexDump(row.want)
+                                       << "\nactual   " << hexDump(p.payload);
         EXPECT_EQ(p.printed, "");
     }
 }
@@ -302,7 +289,7 @@ TEST(TrackPlan, NoUsableSectorIsUniformWithSizeMinusOne)
     // Z = 0: (6250 - 3 * 62 - 274) / 3 = 1930.
     EXPECT_EQ(p.printed, " (N:-1 Gap3:78ah)");
     const Bytes want = {0x41, 0xFF, 0x03, 0x8A, 0x00, 5, 1, 1, 1, 5, 1, 2, 1, 5, 1, 3, 2, 0x00};
-    EXPECT_EQ(p.payload, want) << "expected " << hex(want) << "\nactual   " << hex(p.payload);
+    EXPECT_EQ(p.payload, want) << "expected " << hexDump(want) << "\nactual   " << hexDump(p.payload);
 }
 
 TEST(TrackPlan, SizeCodeAboveEightIsCappedInTheFormatOnly)
@@ -315,7 +302,7 @@ TEST(TrackPlan, SizeCodeAboveEightIsCappedInTheFormatOnly)
     const Bytes want = {0x41, 0x08, 0x01, 0x32, 0x00, 5, 1, 1, 9, 0x42, 5, 1, 1, 9, 16, 0};
     ASSERT_GE(p.payload.size(), want.size());
     EXPECT_EQ(Bytes(p.payload.begin(), p.payload.begin() + want.size()), want)
-        << "actual " << hex(p.payload);
+        << "actual " << hexDump(p.payload);
     EXPECT_EQ(p.payload.size(), want.size() + 16 + 1);
 }
 

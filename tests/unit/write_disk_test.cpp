@@ -18,22 +18,14 @@
 #include "transfer/commands.h"
 #include "transfer/image_check.h"
 #include "transfer/sector_desc.h"
+#include "tests/support/hex_dump.h"
+
+using testsupport::hexDump;
 
 namespace
 {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string hex(const Bytes& b)
-{
-    std::string s;
-    char buf[4];
-    for (uint8_t v : b) {
-        std::snprintf(buf, sizeof buf, "%02X ", v);
-        s += buf;
-    }
-    return s;
-}
 
 struct Record {
     uint8_t r = 1, n = 1;
@@ -416,7 +408,7 @@ TEST(LoadTrack, BudgetCutsTheCrossingSectorAndEmptiesTheRest)
     const size_t last = static_cast<size_t>(length) - 1 - 7;
     const Bytes tail(payload.begin() + static_cast<long>(last), payload.begin() + length);
     const Bytes want = {0x42, 3, 0, 15, 3, 0, 0, 0x00};
-    EXPECT_EQ(tail, want) << "expected " << hex(want) << "\nactual   " << hex(tail);
+    EXPECT_EQ(tail, want) << "expected " << hexDump(want) << "\nactual   " << hexDump(tail);
 }
 
 TEST(LoadTrack, SectorCountOfTheLastRecordDecides)
