@@ -37,7 +37,7 @@ struct Record {
 };
 
 // A D88 image built from a track list; tracks not named are unformatted.
-struct ImageSpec {
+struct ImageLayout {
     std::string title = "TEST DISK";
     uint8_t mediaType = d88::kMedia2D;
     std::map<int, std::vector<Record>> tracks;
@@ -51,13 +51,13 @@ Bytes recordData(int t, const Record& rec, int size)
     return b;
 }
 
-Bytes buildImage(const ImageSpec& spec, d88::D88Header* headerOut = nullptr)
+Bytes buildImage(const ImageLayout& layout, d88::D88Header* headerOut = nullptr)
 {
     d88::D88Header header;
-    std::memcpy(header.title, spec.title.data(), std::min<size_t>(spec.title.size(), 16));
-    header.mediaType = spec.mediaType;
+    std::memcpy(header.title, layout.title.data(), std::min<size_t>(layout.title.size(), 16));
+    header.mediaType = layout.mediaType;
     Bytes body;
-    for (const auto& [t, records] : spec.tracks) {
+    for (const auto& [t, records] : layout.tracks) {
         header.trackOffsets[t] = static_cast<uint32_t>(d88::kHeaderSize + body.size());
         for (const Record& rec : records) {
             d88::D88SectorHeader s;
@@ -135,13 +135,13 @@ ImageCheck checkFile(const std::string& path, int trackCount = 84)
     return checkImage(image, header, trackCount);
 }
 
-ImageSpec sampleSpec()
+ImageLayout sampleSpec()
 {
-    ImageSpec spec;
-    spec.tracks[0] = regular(16, 1);
-    spec.tracks[1] = regular(16, 1);
-    spec.tracks[5] = regular(5, 3);
-    return spec;
+    ImageLayout layout;
+    layout.tracks[0] = regular(16, 1);
+    layout.tracks[1] = regular(16, 1);
+    layout.tracks[5] = regular(5, 3);
+    return layout;
 }
 
 // ---------------------------------------------------------------------------
@@ -228,9 +228,9 @@ TEST(ImageCheck, FindsTheFirstTrackThatCannotBeLoaded)
 TEST(ImageCheck, SixtyFourRecordsPassAndSixtyFiveDoNot)
 {
     for (int count : {64, 65}) {
-        ImageSpec spec;
-        spec.tracks[2] = regular(count, 0);
-        const ImageCheck check = checkFile(writeFile("records.d88", buildImage(spec)));
+        ImageLayout layout;
+        layout.tracks[2] = regular(count, 0);
+        const ImageCheck check = checkFile(writeFile("records.d88", buildImage(layout)));
         if (count == 64) {
             EXPECT_EQ(check.state, ImageState::Sound);
         } else {
@@ -243,7 +243,7 @@ TEST(ImageCheck, SixtyFourRecordsPassAndSixtyFiveDoNot)
 TEST(ImageCheck, OffsetsCountFromTheSelectedImage)
 {
     Bytes file = buildImage(sampleSpec());
-    ImageSpec second = sampleSpec();
+    ImageLayout second = sampleSpec();
     second.tracks[3] = regular(8, 2);
     d88::D88Header header2;
     Bytes image2 = buildImage(second, &header2);
@@ -345,7 +345,7 @@ Loaded loadFrom(const Bytes& file, int t)
 
 TEST(LoadTrack, MapsDensityStatusAndDeletedMark)
 {
-    ImageSpec spec;
+    ImageLayout layout;
     std::vector<Record> recs(4);
     recs[0].density = d88::kDensityMfm;
     recs[1].density = d88::kDensityFm;
@@ -355,8 +355,8 @@ TEST(LoadTrack, MapsDensityStatusAndDeletedMark)
     recs[3].r = 4;
     recs[3].status = d88::kStatusDataCrc;
     recs[3].deleted = d88::kDeletedMark;
-    spec.tracks[4] = recs;
-    const Loaded l = loadFrom(buildImage(spec), 4);
+    layout.tracks[4] = recs;
+    const Loaded l = loadFrom(buildImage(layout), 4);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.count, 4);
     EXPECT_EQ(l.descs[0].density, 0x40);
@@ -377,13 +377,13 @@ TEST(LoadTrack, MapsDensityStatusAndDeletedMark)
 TEST(LoadTrack, BudgetCutsTheCrossingSectorAndEmptiesTheRest)
 {
     // 15 records of 1000 bytes: 12 fit, the 13th keeps 288, the last two keep none.
-    ImageSpec spec;
-    spec.mediaType = d88::kMedia2HD;
+    ImageLayout layout;
+    layout.mediaType = d88::kMedia2HD;
     std::vector<Record> recs = regular(15, 3);
     for (Record& r : recs)
         r.dataSize = 1000;
-    spec.tracks[6] = recs;
-    const Bytes file = buildImage(spec);
+    layout.tracks[6] = recs;
+    const Bytes file = buildImage(layout);
     const Loaded l = loadFrom(file, 6);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.count, 15);
@@ -425,12 +425,12 @@ TEST(LoadTrack, SectorCountOfTheLastRecordDecides)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ImageSpec spec;
+        ImageLayout layout;
         std::vector<Record> recs = regular(3, 1);
         for (size_t i = 0; i < recs.size(); ++i)
             recs[i].sectorCount = row.counts[i];
-        spec.tracks[0] = recs;
-        const Loaded l = loadFrom(buildImage(spec), 0);
+        layout.tracks[0] = recs;
+        const Loaded l = loadFrom(buildImage(layout), 0);
         ASSERT_TRUE(l.ok);
         EXPECT_EQ(l.count, row.loaded);
     }
@@ -438,14 +438,14 @@ TEST(LoadTrack, SectorCountOfTheLastRecordDecides)
 
 TEST(LoadTrack, ShortReadAndTooManyRecordsFail)
 {
-    ImageSpec spec;
-    spec.tracks[0] = regular(4, 1);
-    Bytes file = buildImage(spec);
+    ImageLayout layout;
+    layout.tracks[0] = regular(4, 1);
+    Bytes file = buildImage(layout);
     file.resize(file.size() - 1);
     EXPECT_FALSE(loadFrom(file, 0).ok);
 
-    spec.tracks[0] = regular(65, 0);
-    EXPECT_FALSE(loadFrom(buildImage(spec), 0).ok);
+    layout.tracks[0] = regular(65, 0);
+    EXPECT_FALSE(loadFrom(buildImage(layout), 0).ok);
 }
 
 // ---------------------------------------------------------------------------
@@ -484,11 +484,11 @@ TEST(WriteDisk, RefusesAnyMediumButTwoDWithoutTwoHdDrive)
         const char* name;
     } rows[] = {{d88::kMedia2HD, "2HD"}, {d88::kMedia2DD, "2DD"}};
     for (const auto& row : rows) {
-        ImageSpec spec = sampleSpec();
-        spec.mediaType = row.mediaType;
-        spec.title = "ABCDEFGHIJKLMNOP";
+        ImageLayout layout = sampleSpec();
+        layout.mediaType = row.mediaType;
+        layout.title = "ABCDEFGHIJKLMNOP";
         d88::D88Header header;
-        Bytes file = buildImage(spec, &header);
+        Bytes file = buildImage(layout, &header);
         header.title[16] = 'Q'; // a title field without its NUL shows 16 characters
         setHeader(&file, header);
         const WriteRun run = writeFrom(writeFile("refuse.d88", file));
@@ -580,10 +580,10 @@ std::string threeImages()
 {
     Bytes file;
     for (const char* title : {"ONE", "TWO", "THREE"}) {
-        ImageSpec spec = sampleSpec();
-        spec.title = title;
-        spec.mediaType = d88::kMedia2HD;
-        const Bytes image = buildImage(spec);
+        ImageLayout layout = sampleSpec();
+        layout.title = title;
+        layout.mediaType = d88::kMedia2HD;
+        const Bytes image = buildImage(layout);
         file.insert(file.end(), image.begin(), image.end());
     }
     return writeFile("three.d88", file);
