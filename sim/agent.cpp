@@ -42,7 +42,7 @@ constexpr uint8_t kWriteNoDisk = 0xE3;
 
 constexpr int kBodyGapMs = 2000;        // a packet body that stalls this long is dropped
 constexpr int kDataWaitMs = 10000;      // for the data packet after a write-track
-constexpr int kFastWaitMs = 1000;       // for the client's switch to double speed
+constexpr int kFastWaitMs = 2000;       // for the client's switch (generous: loaded CI, Wine)
 constexpr size_t kMaxReply = 0x3FFF;    // the PC reads 14 bits of the length field
 
 int64_t nowUs()
