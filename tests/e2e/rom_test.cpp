@@ -5,32 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/rom_banks.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/test_images.h"
 
 namespace {
-
-struct Rom {
-    const char* name;
-    int firstBank;
-    int banks;
-};
-
-const Rom kRoms[] = {
-    {"kanji1.rom", 0x00, 32}, {"kanji2.rom", 0x20, 32}, {"n88.rom", 0x40, 8},
-    {"n80.rom", 0x48, 8},     {"n88_0.rom", 0x50, 2},   {"n88_1.rom", 0x52, 2},
-    {"n88_2.rom", 0x54, 2},   {"n88_3.rom", 0x56, 2},   {"disk.rom", 0x58, 2},
-    {"cdbios.rom", 0x60, 16}, {"jisyo.rom", 0x70, 128},
-};
-
-std::vector<uint8_t> expectedContents(const Rom& rom, size_t size)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = sim::romPattern(rom.firstBank + static_cast<int>(i / 4096),
-                                   static_cast<int>(i % 4096));
-    return bytes;
-}
 
 TEST(RomDump, BitmapSelectsTheFiles)
 {
@@ -68,7 +46,7 @@ TEST(RomDump, BitmapSelectsTheFiles)
 
         // Requested banks, in table order, all with the fast flag.
         std::vector<std::string> expectedRequests;
-        for (const Rom& rom : kRoms) {
+        for (const e2e::RomRow& rom : e2e::kRomTable) {
             bool selected = false;
             for (const char* name : row.files)
                 selected |= std::string(name) == rom.name;
@@ -84,7 +62,7 @@ TEST(RomDump, BitmapSelectsTheFiles)
                               : static_cast<size_t>(rom.banks) * 4096;
             auto bytes = e2e::readFile(dir.file(rom.name));
             EXPECT_EQ(bytes.size(), size) << label << " " << rom.name;
-            EXPECT_TRUE(bytes == expectedContents(rom, size)) << label << " " << rom.name;
+            EXPECT_TRUE(bytes == e2e::expectedRomContents(rom, size)) << label << " " << rom.name;
             for (int j = 0; j < banks; ++j) {
                 char payload[8];
                 snprintf(payload, sizeof payload, "07%02x01", rom.firstBank + j);
@@ -108,7 +86,7 @@ TEST(RomDump, ExistingFilesAreReplaced)
     e2e::Sim sim({}, dir.path());
     auto r = e2e::runFerry2({"s", "-9", sim.portArg()}, dir.path());
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(e2e::readFile(dir.file("n88.rom")), expectedContents(kRoms[2], 32768));
+    EXPECT_EQ(e2e::readFile(dir.file("n88.rom")), e2e::expectedRomContents(e2e::kRomTable[2], 32768));
 }
 
 TEST(RomDump, FailedBankReceiveStops)

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "sim/rom_banks.h"
+
 namespace e2e {
 
 std::vector<uint8_t> patternData(size_t n, int seed)
@@ -24,6 +26,22 @@ sim::D88Record testRecord(int t, int r, int n, uint8_t density)
     rec.density = density;
     rec.data = patternData(static_cast<size_t>(128) << n, t * 100 + r);
     return rec;
+}
+
+const RomRow kRomTable[11] = {
+    {"kanji1.rom", 0x00, 32}, {"kanji2.rom", 0x20, 32}, {"n88.rom", 0x40, 8},
+    {"n80.rom", 0x48, 8},     {"n88_0.rom", 0x50, 2},   {"n88_1.rom", 0x52, 2},
+    {"n88_2.rom", 0x54, 2},   {"n88_3.rom", 0x56, 2},   {"disk.rom", 0x58, 2},
+    {"cdbios.rom", 0x60, 16}, {"jisyo.rom", 0x70, 128},
+};
+
+std::vector<uint8_t> expectedRomContents(const RomRow& rom, size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = sim::romPattern(rom.firstBank + static_cast<int>(i / sim::kBankSize),
+                                   static_cast<int>(i % sim::kBankSize));
+    return bytes;
 }
 
 std::vector<std::string> corpusFiles()

@@ -15,6 +15,17 @@ std::vector<uint8_t> patternData(size_t n, int seed);
 // A record of track t with its own C and H, sector r of size code n.
 sim::D88Record testRecord(int t, int r, int n, uint8_t density = 0x00);
 
+// The client's ROM table, restated: file, first bank, bank count.
+struct RomRow {
+    const char* name;
+    int firstBank;
+    int banks;
+};
+extern const RomRow kRomTable[11];
+
+// The first size bytes of a ROM as ferry88sim's pattern fills its banks.
+std::vector<uint8_t> expectedRomContents(const RomRow& rom, size_t size);
+
 // Paths of the .d88/.d77 files of the corpus folder; empty when it is absent.
 std::vector<std::string> corpusFiles();
 

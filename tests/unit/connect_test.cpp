@@ -18,6 +18,7 @@
 #include "link/connected_path.h"
 #include "link/disk_client.h"
 #include "sim/agent_packet.h"
+#include "tests/support/pty_master.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -44,25 +45,10 @@ private:
 };
 
 // The master side of a pseudo-terminal and an agent that answers hellos on it.
-class FakeAgent
+class FakeAgent : public testsupport::PtyMaster
 {
 public:
-    FakeAgent()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return;
-        char name[128];
-        if (ptsname_r(master, name, sizeof name) == 0)
-            slave = name;
-    }
-    ~FakeAgent()
-    {
-        join();
-        if (master >= 0)
-            ::close(master);
-    }
-    bool ok() const { return master >= 0 && !slave.empty(); }
+    ~FakeAgent() { join(); }
 
     // Answers up to `hellos` commands: acknowledges with `ack` and, when it is
     // non-zero, sends the record as the reply.
@@ -86,8 +72,6 @@ public:
             thread.join();
     }
 
-    int master = -1;
-    std::string slave;
     std::vector<sim::ReceivedPacket> commands;
 
 private:

@@ -22,6 +22,7 @@
 #include "link/protocol.h"
 #include "sim/lz_decoder.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/pty_master.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -138,24 +139,9 @@ struct Sent {
 };
 
 // The master side of a pseudo-terminal; the link opens the slave.
-class Pty
+class Pty : public testsupport::PtyMaster
 {
 public:
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return;
-        char name[128];
-        if (ptsname_r(master, name, sizeof name) == 0)
-            slave = name;
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    bool ok() const { return master >= 0 && !slave.empty(); }
 
     bool write(const Bytes& bytes) const
     {
@@ -241,9 +227,6 @@ public:
         }
         return true;
     }
-
-    int master = -1;
-    std::string slave;
 
 private:
     bool waitFor(short events, int64_t deadline) const

@@ -25,6 +25,7 @@
 #include "sim/rom_banks.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
+#include "tests/support/expand_reply.h"
 #include "tests/support/hex_dump.h"
 
 namespace {
@@ -163,39 +164,6 @@ struct Reply {
     bool crcOk = false;
 };
 
-bool expand(const Bytes& in, Bytes* out)
-{
-    out->clear();
-    if (in.size() < 2)
-        return false;
-    size_t n = size_t(in[0] | (in[1] << 8)) & 0x3FFF;
-    int method = in[1] >> 6;
-    size_t at = 2;
-    if (method == 0) {
-        if (in.size() < 2 + n)
-            return false;
-        out->assign(in.begin() + 2, in.begin() + 2 + long(n));
-        return true;
-    }
-    if (method != 1)
-        return false;
-    while (out->size() < n && at < in.size()) {
-        uint8_t c = in[at++];
-        if (c & 0x80) {
-            if (at >= in.size())
-                return false;
-            out->insert(out->end(), (c & 0x7F) + 3, in[at++]);
-        } else {
-            size_t k = (c & 0x7F) + 1;
-            if (at + k > in.size())
-                return false;
-            out->insert(out->end(), in.begin() + long(at), in.begin() + long(at + k));
-            at += k;
-        }
-    }
-    return out->size() == n;
-}
-
 // The client's side, just enough of it: raw port, packets, speed switches.
 class TestClient {
 public:
@@ -296,7 +264,7 @@ public:
         r->crcOk = sim::crc16(body.data(), 4 + n) == uint16_t(body[4 + n] | (body[5 + n] << 8));
         Bytes payload(body.begin() + 4, body.begin() + 4 + long(n));
         if (r->lead == '$')
-            return expand(payload, &r->payload);
+            return testsupport::expandReply(payload, &r->payload);
         r->payload = payload;
         return true;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/rle_encoder.h"
+#include "tests/support/expand_reply.h"
 #include "tests/support/hex_dump.h"
 
 namespace {
@@ -39,28 +40,9 @@ Bytes concat(std::initializer_list<Bytes> parts)
 // Decodes method-1 data as the PC does, refusing to read past the input.
 bool rleDecode(const Bytes& in, Bytes* out)
 {
-    out->clear();
-    if (in.size() < 2 || (in[1] >> 6) != 1)
-        return false;
-    size_t n = size_t(in[0] | (in[1] << 8)) & 0x3FFF;
-    size_t at = 2;
-    while (out->size() < n) {
-        if (at >= in.size())
-            return false;
-        uint8_t c = in[at++];
-        if (c & 0x80) {
-            if (at >= in.size())
-                return false;
-            out->insert(out->end(), (c & 0x7F) + 3, in[at++]);
-        } else {
-            size_t k = (c & 0x7F) + 1;
-            if (at + k > in.size())
-                return false;
-            out->insert(out->end(), in.begin() + long(at), in.begin() + long(at + k));
-            at += k;
-        }
-    }
-    return out->size() == n && at == in.size();
+    size_t used = 0;
+    return in.size() >= 2 && (in[1] >> 6) == 1 && testsupport::expandReply(in, out, &used) &&
+           used == in.size();
 }
 
 struct Row {

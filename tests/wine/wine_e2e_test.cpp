@@ -22,6 +22,7 @@
 #include "sim/rom_banks.h"
 #include "tests/e2e/d88_view.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/test_images.h"
 
 namespace {
 
@@ -290,19 +291,6 @@ TEST(WineConnect, HelloRefusedThreeTimes)
 
 // ---- ROM dump ------------------------------------------------------------------------
 
-struct Rom {
-    const char* name;
-    int firstBank;
-    int banks;
-};
-
-const Rom kRoms[] = {
-    {"kanji1.rom", 0x00, 32}, {"kanji2.rom", 0x20, 32}, {"n88.rom", 0x40, 8},
-    {"n80.rom", 0x48, 8},     {"n88_0.rom", 0x50, 2},   {"n88_1.rom", 0x52, 2},
-    {"n88_2.rom", 0x54, 2},   {"n88_3.rom", 0x56, 2},   {"disk.rom", 0x58, 2},
-    {"cdbios.rom", 0x60, 16}, {"jisyo.rom", 0x70, 128},
-};
-
 TEST(WineRomDump, BitmapSelectsTheFiles)
 {
     prepare();
@@ -323,7 +311,7 @@ TEST(WineRomDump, BitmapSelectsTheFiles)
         EXPECT_EQ(r.err, "");
 
         int files = 0;
-        for (const Rom& rom : kRoms) {
+        for (const e2e::RomRow& rom : e2e::kRomTable) {
             const std::string name = rom.name;
             const bool optional = name == "kanji1.rom" || name == "kanji2.rom" ||
                                   name == "cdbios.rom" || name == "jisyo.rom";
@@ -335,13 +323,8 @@ TEST(WineRomDump, BitmapSelectsTheFiles)
             auto bytes = e2e::readFile(dir.file(name));
             ASSERT_EQ(bytes.size(), static_cast<size_t>(rom.banks) * sim::kBankSize)
                 << row.bitmap << " " << name;
-            size_t firstBad = bytes.size();
-            for (size_t i = 0; i < bytes.size() && firstBad == bytes.size(); ++i) {
-                const int bank = rom.firstBank + static_cast<int>(i / sim::kBankSize);
-                if (bytes[i] != sim::romPattern(bank, static_cast<int>(i % sim::kBankSize)))
-                    firstBad = i;
-            }
-            EXPECT_EQ(firstBad, bytes.size()) << row.bitmap << " " << name << ": first wrong byte";
+            EXPECT_TRUE(bytes == e2e::expectedRomContents(rom, bytes.size()))
+                << row.bitmap << " " << name;
         }
         EXPECT_EQ(files, row.optional > 0 ? 11 : 7);
         expectCleanLog(s.sim.logLines(), true, std::string("roms ") + row.bitmap);
