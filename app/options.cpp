@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstring>
 
+#include <string>
+
+#include "core/console.h"
 #include "core/verbose.h"
 
 namespace {
@@ -40,17 +43,109 @@ int atoiValue(const char* text)
     return static_cast<int>(value);
 }
 
-bool parseOptions(int argc, const char* const* argv, RunOptions& options)
+void setTitle(RunOptions& options, const char* argument)
+{
+    const std::string cp932 = console::argumentToCp932(argument);
+    size_t length = 0;
+    // Up to 16 bytes, and never the lead byte of a character without its trail.
+    while (length < cp932.size() && length < 16) {
+        const size_t step = console::isCp932Lead(static_cast<unsigned char>(cp932[length])) ? 2 : 1;
+        if (length + step > 16 || length + step > cp932.size())
+            break;
+        length += step;
+    }
+    std::memset(options.title, 0, sizeof options.title);
+    std::memcpy(options.title, cp932.data(), length);
+}
+
+namespace {
+
+enum class LongResult { Taken, Usage, Help, Version };
+
+// One "--name" or "--name=value" argument; a value may also be the next
+// argument. *i moves past what was consumed.
+LongResult parseLong(int argc, const char* const* argv, int* i, RunOptions& options)
+{
+    std::string name = argv[*i];
+    std::string value;
+    bool hasValue = false;
+    const size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+        hasValue = true;
+    }
+    auto takeValue = [&]() {
+        if (hasValue)
+            return true;
+        if (*i + 1 >= argc)
+            return false;
+        value = argv[++*i];
+        return true;
+    };
+    const int command = options.command;
+    if (name == "--help")
+        return hasValue ? LongResult::Usage : LongResult::Help;
+    if (name == "--version")
+        return hasValue ? LongResult::Usage : LongResult::Version;
+    if (name == "--verify" && command == 'w' && !hasValue) {
+        options.verify = true;
+        return LongResult::Taken;
+    }
+    if (name == "--resume" && command == 'r' && !hasValue) {
+        options.resume = true;
+        return LongResult::Taken;
+    }
+    if (name == "--retries" && command == 'r' && takeValue()) {
+        // 0 to 9, written as plain digits: a typo must not become 0 retries.
+        if (value.size() != 1 || value[0] < '0' || value[0] > '9')
+            return LongResult::Usage;
+        options.retries = value[0] - '0';
+        return LongResult::Taken;
+    }
+    if (name == "--svg" && command == 'i' && takeValue() && !value.empty()) {
+        options.svgPath = value;
+        return LongResult::Taken;
+    }
+    return LongResult::Usage;
+}
+
+} // namespace
+
+ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
 {
     if (argc < 2)
-        return false;
+        return ParseResult::Usage;
+    // First arguments that no command letter can be: they touch no port.
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help")
+        return ParseResult::Help;
+    if (first == "--version")
+        return ParseResult::Version;
+    if (first.compare(0, 2, "--") == 0)
+        return ParseResult::Usage;
     options.command = lowerAscii(static_cast<unsigned char>(argv[1][0]));
+    if (options.command == 'h')
+        return ParseResult::Help;
 
     for (int i = 2; i < argc; ++i) {
         const char* arg = argv[i];
+        if (arg[0] == '-' && arg[1] == '-') {
+            switch (parseLong(argc, argv, &i, options)) {
+            case LongResult::Taken: continue;
+            case LongResult::Usage: return ParseResult::Usage;
+            case LongResult::Help: return ParseResult::Help;
+            case LongResult::Version: return ParseResult::Version;
+            }
+        }
         if (arg[0] != '-') {
+            // i compares two images; every other command takes one file.
+            if (options.hasFileArg && options.command == 'i' && options.fileArg2.empty()) {
+                options.fileArg2 = arg;
+                continue;
+            }
             if (options.hasFileArg)
-                return false;
+                return ParseResult::Usage;
             options.hasFileArg = true;
             options.fileArg = arg;
             continue;
@@ -73,7 +168,7 @@ bool parseOptions(int argc, const char* const* argv, RunOptions& options)
             case 'd': {
                 int drive = atoiValue(rest);
                 if (drive != 1 && drive != 2)
-                    return false;
+                    return ParseResult::Usage;
                 options.drive = drive;
                 argumentEnds = true;
                 break;
@@ -81,30 +176,29 @@ bool parseOptions(int argc, const char* const* argv, RunOptions& options)
             case 'm': {
                 int medium = atoiValue(rest);
                 if (medium < 0 || medium > 2)
-                    return false;
+                    return ParseResult::Usage;
                 options.medium = medium == 2 ? 3 : medium;
                 argumentEnds = true;
                 break;
             }
             case 't': {
                 if (i + 1 >= argc)
-                    return false;
-                const char* title = argv[++i];
-                size_t length = std::strlen(title);
-                if (length > 16)
-                    length = 16;
-                std::memset(options.title, 0, sizeof options.title);
-                std::memcpy(options.title, title, length);
+                    return ParseResult::Usage;
+                setTitle(options, argv[++i]);
                 argumentEnds = true;
                 break;
             }
             default:
-                return false;
+                return ParseResult::Usage;
             }
         }
     }
 
-    if ((options.command == 'r' || options.command == 'w') && !options.hasFileArg)
-        return false;
-    return true;
+    const int c = options.command;
+    if ((c == 'r' || c == 'w' || c == 'i') && !options.hasFileArg)
+        return ParseResult::Usage;
+    // A picture is of one image, not of a comparison.
+    if (c == 'i' && !options.svgPath.empty() && !options.fileArg2.empty())
+        return ParseResult::Usage;
+    return ParseResult::Run;
 }

@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <cstring>
+
 #include "app/options.h"
 #include "app/upload_loader.h"
 #include "app/usage.h"
@@ -24,10 +26,23 @@ CommandFlow flowFor(int command)
 
 int runFerry(int argc, const char* const* argv)
 {
+    // The version alone, without the rest of the banner: for scripts and packages.
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        printVersion();
+        return 0;
+    }
     printBanner();
     RunOptions options;
-    if (!parseOptions(argc, argv, options))
-        usageExit();
+    switch (parseOptions(argc, argv, options)) {
+    case ParseResult::Run: break;
+    case ParseResult::Usage: usageExit();
+    case ParseResult::Help: console::out("%s", usageText()); return 0;
+    case ParseResult::Version: printVersion(); return 0;
+    }
+
+    // Commands that need no agent never open a port.
+    if (options.command == 'i')
+        return inspectCommand(options);
 
     if (options.path())
         console::out("通信ポート %s, %d bps で接続します.\n\n", options.path(), options.speed);

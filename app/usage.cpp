@@ -8,7 +8,7 @@
 
 void printBanner()
 {
-    console::out("Ferrybox 2.%.2d\n", wire::kMinorVersion);
+    printVersion();
     console::out("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n");
 }
 
@@ -32,11 +32,29 @@ const char* usageText()
            "    -v    詳細出力\n"
            "    -w    読み込んだイメージにライトプロテクトをかける\n"
            "    -s    88 -> PC 間で高速転送を行わない (19200 bps 時のみ)\n"
-           "    -t    ディスクイメージのタイトルを指定する\n";
+           "    -t    ディスクイメージのタイトルを指定する\n"
+           "\n"
+           "  ferry2 i <disk.d88(;#)> [<disk2.d88(;#)>] [--svg <out.svg>]\n"
+           "          ディスクイメージの内容を表示する (2 つ指定すると比較する)\n"
+           "  ferry2 r ... [--resume] [--retries N] <disk.d88>\n"
+           "  ferry2 w ... [--verify] <disk.d88(;#)>\n"
+           "\n"
+           "long option:\n"
+           "    --verify     書き込んだディスクを読み返して照合する\n"
+           "    --resume     中断した読み込みを続きから再開する\n"
+           "    --retries N  エラーのあったトラックを N 回まで読み直す (0-9)\n"
+           "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
+           "    --help       この説明を表示する\n"
+           "    --version    バージョンを表示する\n";
 }
 
 void usageExit()
 {
     console::out("%s", usageText());
     std::exit(1);
+}
+
+void printVersion()
+{
+    console::out("Ferrybox 2.%.2d\n", wire::kMinorVersion);
 }

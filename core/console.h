@@ -39,4 +39,20 @@ std::string toConsole(const std::string& utf8);
 // pass-through rule; an unknown charset leaves the text as it is.
 std::string toCharset(const std::string& utf8, const char* charset);
 
+// CP932 bytes (a D88 title) as UTF-8 text for out() and err(), which convert it
+// once more for the console. A byte sequence that is not CP932 becomes "?".
+std::string fromCp932(const std::string& cp932);
+
+// A command-line argument as CP932 bytes: converted from the locale's charset
+// on POSIX (taken as UTF-8 when the locale names plain ASCII), kept as typed
+// on Windows, whose arguments already are in the ANSI code page. A character
+// that CP932 lacks becomes "?".
+std::string argumentToCp932(const std::string& argument);
+
+// True for a CP932 lead byte, the first of a double-byte character.
+inline bool isCp932Lead(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 } // namespace console

@@ -11,10 +11,10 @@
 
 namespace {
 
-// The iconv name for the terminal's charset, or "" when it takes UTF-8 as it is.
-// The locale is looked at once; LC_CTYPE is put back at once, because the rest of
-// the program relies on the C locale's tolower.
-std::string consoleCharset()
+// The environment's charset name as the locale gives it ("UTF-8", "EUC-JP",
+// "ANSI_X3.4-1968" for plain C). LC_CTYPE is put back at once, because the rest
+// of the program relies on the C locale's tolower.
+std::string localeCodeset()
 {
     std::string saved;
     if (const char* current = setlocale(LC_CTYPE, nullptr))
@@ -24,7 +24,14 @@ std::string consoleCharset()
         codeset = nl_langinfo(CODESET);
     }
     setlocale(LC_CTYPE, saved.empty() ? "C" : saved.c_str());
+    return codeset;
+}
 
+// The iconv name for the terminal's charset, or "" when it takes UTF-8 as it is.
+// The locale is looked at once.
+std::string consoleCharset()
+{
+    const std::string codeset = localeCodeset();
     std::string key;
     for (char c : codeset) {
         if (c != '-' && c != '_')
@@ -39,9 +46,88 @@ std::string consoleCharset()
     return "";
 }
 
+// Converts with iconv one character at a time where it must: a sequence the
+// target lacks, or one that is broken in the source, becomes "?" and the rest
+// still converts. False when iconv knows neither charset.
+bool convertLossy(const std::string& text, const char* to, const char* from, bool fromCp932,
+                  std::string* result)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == iconv_t(-1))
+        return false;
+    result->clear();
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* out = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
+        result->append(buffer, size_t(out - buffer));
+        if (r != size_t(-1) || errno == E2BIG)
+            continue;
+        // EILSEQ or EINVAL (cut short): step over one source character.
+        const unsigned char lead = static_cast<unsigned char>(*in);
+        size_t skip = fromCp932 ? (console::isCp932Lead(lead) ? 2 : 1)
+                                : console::utf8SequenceLength(lead);
+        if (skip > inLeft)
+            skip = inLeft;
+        result->append("?");
+        in += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return true;
+}
+
+bool isValidUtf8(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = console::utf8SequenceLength(lead);
+        if (lead >= 0x80 && (length == 1 || i + length > text.size()))
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
 
 namespace console {
+
+std::string fromCp932(const std::string& cp932)
+{
+    std::string utf8;
+    if (convertLossy(cp932, "UTF-8", "CP932", true, &utf8))
+        return utf8;
+    // No CP932 table in this C library: ASCII stays, the rest is unknown.
+    utf8.clear();
+    for (unsigned char c : cp932)
+        utf8 += c < 0x80 ? char(c) : '?';
+    return utf8;
+}
+
+std::string argumentToCp932(const std::string& argument)
+{
+    static const std::string codeset = localeCodeset();
+    std::string from = codeset;
+    // A plain C locale says nothing about the bytes; terminals send UTF-8.
+    if (from.empty() || from == "ANSI_X3.4-1968" || from == "US-ASCII") {
+        if (!isValidUtf8(argument))
+            return argument;
+        from = "UTF-8";
+    }
+    std::string cp932;
+    if (convertLossy(argument, "CP932", from.c_str(), false, &cp932))
+        return cp932;
+    return argument;
+}
 
 std::string toCharset(const std::string& utf8, const char* charset)
 {

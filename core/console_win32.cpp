@@ -78,4 +78,40 @@ std::string toConsole(const std::string& utf8)
     return toCharset(utf8, "CP932");
 }
 
+std::string fromCp932(const std::string& cp932)
+{
+    std::string result;
+    size_t i = 0;
+    while (i < cp932.size()) {
+        const unsigned char lead = static_cast<unsigned char>(cp932[i]);
+        if (lead < 0x80) {
+            result += char(lead);
+            ++i;
+            continue;
+        }
+        // One character at a time, so that a broken one becomes "?" alone.
+        size_t length = console::isCp932Lead(lead) ? 2 : 1;
+        if (length > cp932.size() - i)
+            length = cp932.size() - i;
+        wchar_t wide[2];
+        char narrow[8];
+        int wn = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, cp932.data() + i, int(length),
+                                     wide, 2);
+        int nn = wn > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, wn, narrow, sizeof narrow,
+                                              nullptr, nullptr)
+                        : 0;
+        if (nn > 0)
+            result.append(narrow, size_t(nn));
+        else
+            result += '?';
+        i += length;
+    }
+    return result;
+}
+
+std::string argumentToCp932(const std::string& argument)
+{
+    return argument;
+}
+
 } // namespace console

@@ -11,10 +11,18 @@ struct RunOptions {
     int medium = -1;           // -m#: medium code 0, 1 or 3; -1 when not given
     bool allowFast = true;     // -s clears it
     bool protect = false;      // -w
+    // -t "title": CP932 bytes, at most 16, NUL-padded; byte 16 stays NUL.
     char title[17] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                      ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0};  // -t "title"
+                      ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0};
     bool hasFileArg = false;
     std::string fileArg;       // the one argument not starting with "-"
+    std::string fileArg2;      // i only: the second image of a comparison
+
+    // Long options.
+    bool verify = false;       // w --verify: read the floppy back and compare
+    bool resume = false;       // r --resume: continue an interrupted read
+    int retries = 0;           // r --retries N: re-read a track with errors up to N times
+    std::string svgPath;       // i --svg FILE: a picture of the image
 
     // The device path when one was given, else nullptr; handed to sio::open.
     const char* path() const { return devicePath.empty() ? nullptr : devicePath.c_str(); }

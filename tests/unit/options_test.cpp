@@ -13,6 +13,7 @@ namespace {
 
 struct Parsed {
     bool ok;
+    ParseResult result;
     RunOptions options;
     bool verbose;
 };
@@ -25,7 +26,8 @@ Parsed parse(std::vector<std::string> args)
         argv.push_back(a.c_str());
     verbose = false;
     Parsed p;
-    p.ok = parseOptions(static_cast<int>(argv.size()), argv.data(), p.options);
+    p.result = parseOptions(static_cast<int>(argv.size()), argv.data(), p.options);
+    p.ok = p.result == ParseResult::Run;
     p.verbose = verbose;
     verbose = false;
     return p;
@@ -142,6 +144,58 @@ TEST(Options, DevicePath)
     ASSERT_NE(p.options.path(), nullptr);
     EXPECT_STREQ(p.options.path(), "/dev/pts/3");
     EXPECT_EQ(parse({"s", "-p2"}).options.path(), nullptr);
+}
+
+TEST(Options, LongOptionsAndRequests)
+{
+    struct Row {
+        std::vector<std::string> args;
+        ParseResult result;
+        bool verify, resume;
+        int retries;
+        const char* svg;
+    } rows[] = {
+        {{"w", "--verify", "a"}, ParseResult::Run, true, false, 0, ""},
+        {{"w", "a", "--verify", "-v"}, ParseResult::Run, true, false, 0, ""},
+        {{"r", "--resume", "a"}, ParseResult::Run, false, true, 0, ""},
+        {{"r", "--retries", "3", "a"}, ParseResult::Run, false, false, 3, ""},
+        {{"r", "--retries=9", "a"}, ParseResult::Run, false, false, 9, ""},
+        {{"i", "a", "--svg", "x.svg"}, ParseResult::Run, false, false, 0, "x.svg"},
+        {{"i", "a", "--svg=x.svg"}, ParseResult::Run, false, false, 0, "x.svg"},
+        {{"r", "--retries", "10", "a"}, ParseResult::Usage, false, false, 0, ""},
+        {{"r", "--retries", "x", "a"}, ParseResult::Usage, false, false, 0, ""},
+        {{"r", "a", "--retries"}, ParseResult::Usage, false, false, 0, ""},
+        {{"r", "--verify", "a"}, ParseResult::Usage, false, false, 0, ""},   // w only
+        {{"w", "--resume", "a"}, ParseResult::Usage, false, false, 0, ""},   // r only
+        {{"w", "--verify=1", "a"}, ParseResult::Usage, false, false, 0, ""},
+        {{"w", "--verfy", "a"}, ParseResult::Usage, false, false, 0, ""},
+        {{"i", "a", "b", "--svg", "x.svg"}, ParseResult::Usage, false, false, 0, ""},
+        {{"i"}, ParseResult::Usage, false, false, 0, ""},
+        {{"i", "a", "b", "c"}, ParseResult::Usage, false, false, 0, ""},
+        {{"--help"}, ParseResult::Help, false, false, 0, ""},
+        {{"-h"}, ParseResult::Help, false, false, 0, ""},
+        {{"help"}, ParseResult::Help, false, false, 0, ""},
+        {{"r", "a", "--help"}, ParseResult::Help, false, false, 0, ""},
+        {{"--version"}, ParseResult::Version, false, false, 0, ""},
+        {{"--bogus"}, ParseResult::Usage, false, false, 0, ""},
+    };
+    for (const auto& row : rows) {
+        std::string label;
+        for (const auto& a : row.args)
+            label += a + " ";
+        Parsed p = parse(row.args);
+        EXPECT_EQ(static_cast<int>(p.result), static_cast<int>(row.result)) << label;
+        if (p.result != ParseResult::Run)
+            continue;
+        EXPECT_EQ(p.options.verify, row.verify) << label;
+        EXPECT_EQ(p.options.resume, row.resume) << label;
+        EXPECT_EQ(p.options.retries, row.retries) << label;
+        EXPECT_EQ(p.options.svgPath, row.svg) << label;
+    }
+    Parsed two = parse({"i", "a.d88;2", "b.d88"});
+    ASSERT_TRUE(two.ok);
+    EXPECT_EQ(two.options.fileArg, "a.d88;2");
+    EXPECT_EQ(two.options.fileArg2, "b.d88");
 }
 
 TEST(Options, AtoiValue)
