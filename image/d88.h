@@ -7,6 +7,7 @@
 //  sector   0x0 C  0x1 H  0x2 R  0x3 N  0x4 sectorCount (u16)  0x6 density
 //           0x7 deleted  0x8 status  0x9 reserved[5]  0xE dataSize (u16)  0x10 data
 #include <cstdint>
+#include <vector>
 
 class ImageFile;
 
@@ -71,6 +72,20 @@ struct D88SectorHeader {
     void encode(uint8_t* out) const;          // kSectorHeaderSize bytes; reserved zero
     static D88SectorHeader decode(const uint8_t* in);
 };
+
+// One sector record of a track held in memory, with its data: what a track
+// reply decodes to, and what an image's track loads to. Fields as D88 stores
+// them (density 0x40 FM, deleted 0x10, status 0x00/0xA0/0xB0/0xF0 or another
+// tool's value).
+struct SectorRecord {
+    uint8_t c = 0, h = 0, r = 0, n = 0;
+    uint8_t density = kDensityMfm;
+    uint8_t deleted = 0;
+    uint8_t status = kStatusOk;
+    std::vector<uint8_t> data;
+};
+// A track's records in the order they were found; empty: unformatted.
+using TrackRecords = std::vector<SectorRecord>;
 
 // mediaType byte for a medium code (3 gives 2HD, 1 gives 2DD, anything else 2D),
 // and back (0x20 gives 3, 0x10 gives 1, anything else 0).
