@@ -95,9 +95,18 @@ std::string causeText(const Outcome& o, int command)
         return "ディスクはライトプロテクトされています. プロテクトを外してから実行してください.";
     case Cause::Not2D:
         return "この 88 は 2D 専用機です. 2D のディスクだけを扱えます.";
+    case Cause::OtherDisk:
+        return "中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
+               "入れるか, --resume を付けずに実行して最初から読み込んでください.";
+    case Cause::OtherMedium:
+        return std::string("中断した読み込みとメディアが違います (ドライブのディスクは ") +
+               (o.detail == 3 ? "2HD" : o.detail == 1 ? "2DD" : "2D") +
+               "). 同じディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
+               "ください.";
     case Cause::FileError:
     case Cause::DamagedImage:
-    case Cause::NoImage: return "";
+    case Cause::NoImage:
+    case Cause::NotResumable: return "";
     case Cause::Interrupted: {
         std::string done;
         if (o.lastDone >= 0 && o.step == Step::RomBank)
@@ -201,7 +210,13 @@ std::string fileMessage(const Outcome& o, int command)
                           command == 'r' ? " フォルダの書き込みの権限を確認してください." : "");
         return text;
     case Step::ImageRead:
-        if (o.where >= 0)
+        if (o.cause == Cause::NotResumable)
+            std::snprintf(text, sizeof text,
+                          "ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
+                          "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
+                          "実行すると, 最初から読み込み直します.",
+                          name);
+        else if (o.where >= 0)
             std::snprintf(text, sizeof text,
                           "ディスクイメージ %s が壊れています (トラック %d). 書き戻せません.", name,
                           o.where);
@@ -240,9 +255,11 @@ void reportFailure(const Outcome& o, int command)
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
                "確認してください.";
     console::err("%s\n", line.c_str());
-    if (command == 'r' && o.side() != Side::ImageFile &&
-        (o.step == Step::ReadTrack || o.step == Step::Begin))
-        console::err("読み込み途中のディスクイメージは, 次の r で置き換わります.\n");
+    if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
+                           (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
+        o.cause != Cause::OtherDisk)
+        console::err("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
+                     "読み込めます (付けなければ最初から読み込み直して置き換えます).\n");
     if (verbose && o.linkCode != 0)
         console::err("link %d: %s\n", o.linkCode, wire::linkCodeName(o.linkCode));
     if (verbose && o.endSent)
@@ -253,12 +270,20 @@ void printSummary(const Outcome& o, const RunOptions& options)
 {
     const Summary& s = o.summary;
     if (options.command == 'r') {
+        // Tracks kept from an interrupted read and tracks read again only
+        // where the run had them.
+        std::string extra;
+        if (s.resumedTracks > 0)
+            extra += format(", 中断前から %d トラック", s.resumedTracks);
+        if (options.retries > 0)
+            extra += format(", 読み直し %d トラック", s.retriedTracks);
         console::out("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
-                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d), %u バイト "
+                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
                      "-> %s;%d\n",
                      s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
                      s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
-                     static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(), s.imageIndex);
+                     extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
+                     s.imageIndex);
     } else if (options.command == 'w') {
         console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト\n", s.tracksWritten,
                      static_cast<uint64_t>(s.wireBytes));

@@ -45,10 +45,13 @@ enum class Cause {
     DiskError,        // another medium answer (code in `answer`)
     WriteProtected,   // medium answer 249
     Not2D,            // a 2D-only machine asked for 2DD/2HD
+    OtherDisk,        // --resume: track 0 differs from the interrupted read's
+    OtherMedium,      // --resume: the medium differs from the interrupted read's
     // The image file.
     FileError,        // the system refused (systemError)
     DamagedImage,     // the structure check failed (where = track, or -1)
     NoImage,          // no image at that index
+    NotResumable,     // --resume: the interrupted image has no usable progress record
     // The user.
     Interrupted,      // Ctrl-C
     NoKey,            // standard input ended at a disk prompt

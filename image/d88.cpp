@@ -18,6 +18,13 @@ void D88Header::encode(uint8_t* out) const
     writeLe32(out + kDiskSize, diskSize);
     for (int t = 0; t < kTrackCount; ++t)
         writeLe32(out + kTrackTable + 4 * t, trackOffsets[t]);
+    if (tracksDone >= 0) {
+        out[kProgress] = 'F';
+        out[kProgress + 1] = '2';
+        out[kProgress + 2] = kProgressVersion;
+        out[kProgress + 3] = static_cast<uint8_t>(tracksDone);
+        writeLe32(out + kProgress + 4, dataEnd);
+    }
 }
 
 D88Header D88Header::decode(const uint8_t* in)
@@ -29,6 +36,13 @@ D88Header D88Header::decode(const uint8_t* in)
     header.diskSize = readLe32(in + kDiskSize);
     for (int t = 0; t < kTrackCount; ++t)
         header.trackOffsets[t] = readLe32(in + kTrackTable + 4 * t);
+    // Only an interrupted image of ours carries a progress, and only a sane one counts.
+    if (header.diskSize == kInProgress && in[kProgress] == 'F' && in[kProgress + 1] == '2' &&
+        in[kProgress + 2] == kProgressVersion && in[kProgress + 3] <= kTrackCount &&
+        in[kProgress + 8] == 0) {
+        header.tracksDone = in[kProgress + 3];
+        header.dataEnd = readLe32(in + kProgress + 4);
+    }
     return header;
 }
 

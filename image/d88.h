@@ -50,14 +50,27 @@ constexpr uint8_t kStatusNoDataMark = 0xF0;
 
 constexpr const char* kDefaultTitle = "made by ferry2";
 
+// The progress of a read, kept in the reserved bytes of an image that still
+// carries the in-progress marker, so that an interrupted read can go on where
+// it stopped. A completed image has these bytes zero, as every image has.
+//
+//  0x11 'F'  0x12 '2'  0x13 version (1)  0x14 tracks done  0x15 end of data (u32)  0x19 0
+constexpr int kProgress = 0x11;
+constexpr uint8_t kProgressVersion = 1;
+
 struct D88Header {
     uint8_t title[kTitleSize] = {};
     uint8_t writeProtect = 0;
     uint8_t mediaType = 0;
     uint32_t diskSize = 0;
     uint32_t trackOffsets[kTrackCount] = {};
+    // An interrupted read's progress: tracks 0 to tracksDone - 1 are stored
+    // and their table entries set, the next track goes at dataEnd. -1: none.
+    int tracksDone = -1;
+    uint32_t dataEnd = 0;
 
-    void encode(uint8_t* out) const;          // kHeaderSize bytes; reserved bytes zero
+    // kHeaderSize bytes; reserved bytes zero unless a progress is given.
+    void encode(uint8_t* out) const;
     static D88Header decode(const uint8_t* in);
 };
 

@@ -12,6 +12,12 @@
 class ImageFile;
 struct SectorDesc;
 
+// How readDisk reads beyond the plain way.
+struct ReadPlan {
+    int retries = 0;                          // further reads of a track with errors
+    const d88::D88Header* resume = nullptr;   // the interrupted image to go on with
+};
+
 class DiskClient : public PacketLink {
 public:
     static constexpr int kTrackBufferSize = 16384;   // one track reply
@@ -24,7 +30,7 @@ public:
     int connect(int port, int speed, bool allowFast, const char* path = nullptr);
 
     // Disk reading (transfer/read_disk.cpp).
-    Outcome readDisk(int drive, int medium, ImageFile& image);
+    Outcome readDisk(int drive, int medium, ImageFile& image, const ReadPlan& plan = ReadPlan());
     // Sends the read-track command that delivers the track named before and
     // names `next` (more), or the read-last-track command, and receives the
     // reply. A link code; *received is the reply's length.
