@@ -14,7 +14,7 @@ namespace
 constexpr int kWidth = 880;
 constexpr int kHeight = 560;
 constexpr double kOuterRadius = 200;
-constexpr double kHubRadius = 44;     // the floppy's hub: no tracks inside it
+constexpr double kHubRadius = 44; // the floppy's hub: no tracks inside it
 constexpr double kDiskY = 270;
 constexpr double kDiskX[2] = {220, 660};
 // A sector alone on its track still leaves the index visible.
@@ -63,10 +63,18 @@ std::string escapeXml(const std::string& text)
     std::string out;
     for (char ch : text) {
         switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
         default:
             // XML 1.0 admits no control characters but tab, CR and LF.
             out += static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
@@ -109,10 +117,9 @@ std::string arcPath(double cx, double cy, double inner, double outer, double fro
 {
     const double to = from + sweep;
     const char* large = sweep > 180 ? "1" : "0";
-    return "M" + point(cx, cy, outer, from) + " A" + num(outer) + " " + num(outer) + " 0 " +
-           large + " 1 " + point(cx, cy, outer, to) + " L" + point(cx, cy, inner, to) + " A" +
-           num(inner) + " " + num(inner) + " 0 " + large + " 0 " + point(cx, cy, inner, from) +
-           " Z";
+    return "M" + point(cx, cy, outer, from) + " A" + num(outer) + " " + num(outer) + " 0 " + large +
+           " 1 " + point(cx, cy, outer, to) + " L" + point(cx, cy, inner, to) + " A" + num(inner) +
+           " " + num(inner) + " 0 " + large + " 0 " + point(cx, cy, inner, from) + " Z";
 }
 
 } // namespace
@@ -130,9 +137,8 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
     std::string svg;
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
-           "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " +
-           std::to_string(kWidth) + " " + std::to_string(kHeight) +
-           "\" font-family=\"sans-serif\">\n";
+           "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
+           " " + std::to_string(kHeight) + "\" font-family=\"sans-serif\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += "<text x=\"" + std::to_string(kWidth / 2) +
            "\" y=\"34\" font-size=\"20\" text-anchor=\"middle\">" + escapeXml(title) + " (" +
@@ -152,10 +158,9 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
             const double inner = outer - ring + gap;
             const d88::TrackRecords& track = image.tracks[static_cast<size_t>(t)];
             if (track.empty()) {
-                svg += "<circle class=\"unformatted\" cx=\"" + num(cx) + "\" cy=\"" +
-                       num(kDiskY) + "\" r=\"" + num((outer + inner) / 2) +
-                       "\" fill=\"none\" stroke=\"" + kUnformatted + "\" stroke-width=\"" +
-                       num(outer - inner) + "\"/>\n";
+                svg += "<circle class=\"unformatted\" cx=\"" + num(cx) + "\" cy=\"" + num(kDiskY) +
+                       "\" r=\"" + num((outer + inner) / 2) + "\" fill=\"none\" stroke=\"" +
+                       kUnformatted + "\" stroke-width=\"" + num(outer - inner) + "\"/>\n";
                 continue;
             }
             double total = 0;
@@ -169,10 +174,9 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
                 svg += "<path class=\"sector " + std::string(style.cssClass) + "\" fill=\"" +
                        style.colour + "\" stroke=\"#ffffff\" stroke-width=\"" + num(gap) +
                        "\" d=\"" + arcPath(cx, kDiskY, inner, outer, angle, sweep) +
-                       "\"><title>トラック " + std::to_string(t) + " C" +
-                       std::to_string(s.c) + " H" + std::to_string(s.h) + " R" +
-                       std::to_string(s.r) + " N" + std::to_string(s.n) + " " + style.label +
-                       "</title></path>\n";
+                       "\"><title>トラック " + std::to_string(t) + " C" + std::to_string(s.c) +
+                       " H" + std::to_string(s.h) + " R" + std::to_string(s.r) + " N" +
+                       std::to_string(s.n) + " " + style.label + "</title></path>\n";
                 angle += 360 * sectorWeight(s) / total;
             }
         }
@@ -188,8 +192,8 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
     const double y = kHeight - 24;
     for (const KindStyle& s : kStyles) {
         svg += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 11) + "\" width=\"14\" height=\"14\"" +
-               " fill=\"" + s.colour + "\"/><text x=\"" + num(x + 19) + "\" y=\"" + num(y) +
-               "\">" + s.label + "</text>\n";
+               " fill=\"" + s.colour + "\"/><text x=\"" + num(x + 19) + "\" y=\"" + num(y) + "\">" +
+               s.label + "</text>\n";
         x += 34 + textWidth(s.label, 13);
     }
     svg += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 11) +

@@ -11,10 +11,10 @@
 class ImageFile;
 
 struct ImageTracks {
-    uint8_t header[d88::kHeaderSize] = {};  // as repairHeader leaves it
-    int medium = 0;                         // from mediaType, as w reads it
-    int trackCount = 0;                     // 84 or 164
-    ImageCheck check;                       // w's verdict: Sound, or where it stops
+    uint8_t header[d88::kHeaderSize] = {}; // as repairHeader leaves it
+    int medium = 0;                        // from mediaType, as w reads it
+    int trackCount = 0;                    // 84 or 164
+    ImageCheck check;                      // w's verdict: Sound, or where it stops
     // trackCount entries; an empty one is unformatted, or one of the tracks in
     // `damaged` whose records run out of the image.
     std::vector<d88::TrackRecords> tracks;

@@ -118,11 +118,13 @@ std::string damageText(const ImageTracks& image)
 {
     const uint32_t diskSize = readLe32(image.header + d88::kDiskSize);
     switch (image.check.state) {
-    case ImageState::Sound: return "";
+    case ImageState::Sound:
+        return "";
     case ImageState::BadTrack:
         return "ディスクイメージが壊れています (トラック " + std::to_string(image.check.track) +
                ").";
-    case ImageState::BadHeader: break;
+    case ImageState::BadHeader:
+        break;
     }
     return "ディスクイメージが壊れています (サイズ欄 " + std::to_string(diskSize) +
            " バイトは不正です).";
@@ -284,7 +286,10 @@ void printTrackLines(const ImageTracks& image)
         const TrackLayout& l = layouts[t];
         if (l.layout.empty())
             continue;
-        std::string line = "  " + std::string(t < 10 ? "  " : t < 100 ? " " : "") +
+        std::string line = "  " +
+                           std::string(t < 10    ? "  "
+                                       : t < 100 ? " "
+                                                 : "") +
                            std::to_string(t) + "  " + l.layout +
                            std::string(layoutWidth - l.layout.size(), ' ') + "  R " + l.records;
         if (!l.oddIds.empty())

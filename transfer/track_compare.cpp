@@ -23,8 +23,7 @@ struct Sector {
 
 Sector normalise(const d88::SectorRecord& s)
 {
-    Sector out{s.c, s.h, s.r, s.n, s.density == d88::kDensityFm, s.deleted != 0, s.status,
-               &s.data};
+    Sector out{s.c, s.h, s.r, s.n, s.density == d88::kDensityFm, s.deleted != 0, s.status, &s.data};
     if (s.status == kStatusDeletedOk) {
         out.status = d88::kStatusOk;
         out.deleted = true;
@@ -127,7 +126,8 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
             if (!compared[i] || match[i] >= 0)
                 continue;
             for (size_t j = 0; j < copy.size(); ++j) {
-                if (!taken[j] && (exactId ? sameId(copy[j], source[i]) : copy[j].r == source[i].r)) {
+                if (!taken[j] &&
+                    (exactId ? sameId(copy[j], source[i]) : copy[j].r == source[i].r)) {
                     match[i] = static_cast<int>(j);
                     taken[j] = true;
                     break;
@@ -142,8 +142,8 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
         if (!compared[i])
             continue;
         ++result.compared;
-        const unsigned what = match[i] < 0 ? unsigned{kDiffMissing}
-                                           : differences(source[i], copy[size_t(match[i])]);
+        const unsigned what =
+            match[i] < 0 ? unsigned{kDiffMissing} : differences(source[i], copy[size_t(match[i])]);
         if (what)
             result.differences.push_back({source[i].r, what});
     }
@@ -169,8 +169,8 @@ std::string describeDifferences(const TrackComparison& c)
     static const struct {
         unsigned bit;
         const char* word;
-    } kWords[] = {{kDiffMissing, "なし"},         {kDiffId, "ID"},
-                  {kDiffDensity, "密度"},         {kDiffDeleted, "削除マーク"},
+    } kWords[] = {{kDiffMissing, "なし"},          {kDiffId, "ID"},
+                  {kDiffDensity, "密度"},          {kDiffDeleted, "削除マーク"},
                   {kDiffStatus, "読み取りエラー"}, {kDiffData, "データ"}};
     std::string text;
     for (const SectorDifference& d : c.differences) {

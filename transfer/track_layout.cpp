@@ -45,24 +45,36 @@ std::string numberRuns(const std::set<int>& numbers)
 SectorKind sectorKind(const d88::SectorRecord& s)
 {
     switch (s.status) {
-    case d88::kStatusOk: return s.deleted ? SectorKind::Deleted : SectorKind::Good;
-    case kStatusDeletedOk: return SectorKind::Deleted;
-    case d88::kStatusDataCrc: return SectorKind::DataCrc;
-    case d88::kStatusIdCrc: return SectorKind::IdCrc;
-    case d88::kStatusNoDataMark: return SectorKind::NoAddressMark;
-    default: return SectorKind::Other;
+    case d88::kStatusOk:
+        return s.deleted ? SectorKind::Deleted : SectorKind::Good;
+    case kStatusDeletedOk:
+        return SectorKind::Deleted;
+    case d88::kStatusDataCrc:
+        return SectorKind::DataCrc;
+    case d88::kStatusIdCrc:
+        return SectorKind::IdCrc;
+    case d88::kStatusNoDataMark:
+        return SectorKind::NoAddressMark;
+    default:
+        return SectorKind::Other;
     }
 }
 
 char sectorMapChar(SectorKind kind)
 {
     switch (kind) {
-    case SectorKind::Good: return '.';
-    case SectorKind::Deleted: return 'd';
-    case SectorKind::DataCrc: return 'D';
-    case SectorKind::IdCrc: return 'I';
-    case SectorKind::NoAddressMark: return 'M';
-    case SectorKind::Other: break;
+    case SectorKind::Good:
+        return '.';
+    case SectorKind::Deleted:
+        return 'd';
+    case SectorKind::DataCrc:
+        return 'D';
+    case SectorKind::IdCrc:
+        return 'I';
+    case SectorKind::NoAddressMark:
+        return 'M';
+    case SectorKind::Other:
+        break;
     }
     return '?';
 }
