@@ -174,6 +174,8 @@ bool printImageBlock(ImageFile& image, int index, int64_t available, bool verdic
     if (!formatted.empty())
         console::out(" (%s)", numberRuns(formatted).c_str());
     console::out(", 未フォーマット %d", static_cast<int>(unformatted.size()));
+    if (!unformatted.empty())
+        console::out(" (%s)", numberRuns(unformatted).c_str());
     if (!loaded->damaged.empty())
         console::out(", 壊れている %d (%s)", static_cast<int>(loaded->damaged.size()),
                      numberRuns({loaded->damaged.begin(), loaded->damaged.end()}).c_str());
@@ -446,8 +448,11 @@ int compareImages(const std::string& argA, const std::string& argB)
         console::out("一致しました.\n");
         return 0;
     }
-    console::out("一致しません: %d トラックに違いがあります (セクタ %d).\n", differingTracks,
-                 differingSectors);
+    console::out("一致しません: %d トラックに違いがあります", differingTracks);
+    // A track formatted only in the copy differs in no sector of the source.
+    if (differingSectors)
+        console::out(" (セクタ %d)", differingSectors);
+    console::out(".\n");
     return 1;
 }
 
