@@ -227,10 +227,10 @@ int listImages(const std::string& name)
             break;
         }
         if (diskSize == 0 || diskSize > d88::kMaxImageSize) {
-            if (start + diskSize < size || diskSize == 0) {
-                console::out("サイズ欄が不正なため, ここから後ろ %d バイトのイメージは"
-                             "たどれません.\n",
-                             static_cast<int>(available));
+            // selectImage gives up here too: nothing behind this header can be selected.
+            if (available > d88::kHeaderSize) {
+                console::out("サイズ欄が不正なため, このヘッダの後ろ %d バイトはたどれません.\n",
+                             static_cast<int>(available - d88::kHeaderSize));
                 tail = true;
             }
             ++index;

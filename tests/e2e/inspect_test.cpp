@@ -297,7 +297,7 @@ TEST(Inspect, FileLevelOutcomes)
          "ディスクイメージ 2 個: すべて正常です.\n", ""},
         {"a size of 0 ends the walk", sim::concatImages({good, zero.build(), good}), "a.d88", 1,
          "  ディスクイメージが壊れています (サイズ欄 0 バイトは不正です).\n"
-         "サイズ欄が不正なため, ここから後ろ ",
+         "サイズ欄が不正なため, このヘッダの後ろ ",
          ""},
         {"bytes too few for a header at the end", tail, "a.d88", 1,
          "ファイルの末尾 20 バイトはディスクイメージになっていません.\n", ""},
