@@ -121,7 +121,9 @@ std::string causeText(const Outcome& o, int command)
     }
     case Cause::NoKey: return "キー入力がないため中止しました.";
     case Cause::VerifyMismatch:
-        return "書き込んだ内容と一致しないトラックがあります. 別のディスクで試してください.";
+        return format("書き直しても一致しないトラックが %d あります. ディスクを替えて"
+                      "書き込み直してください.",
+                      o.summary.tracksDiffering);
     }
     return "";
 }
@@ -255,6 +257,8 @@ void reportFailure(const Outcome& o, int command)
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
                "確認してください.";
     console::err("%s\n", line.c_str());
+    for (const std::string& note : o.notes)
+        console::err("  %s\n", note.c_str());
     if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
                            (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
         o.cause != Cause::OtherDisk)
@@ -285,8 +289,21 @@ void printSummary(const Outcome& o, const RunOptions& options)
                      extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
                      s.imageIndex);
     } else if (options.command == 'w') {
-        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト\n", s.tracksWritten,
-                     static_cast<uint64_t>(s.wireBytes));
+        std::string verified;
+        if (s.verified) {
+            verified = format(", 照合しました (%d トラック", s.tracksVerified);
+            if (s.tracksRewritten > 0)
+                verified += format(", 書き直し %d トラック", s.tracksRewritten);
+            if (s.tracksUnverifiable > 0)
+                verified += format(", 読み返せないトラック %d", s.tracksUnverifiable);
+            if (s.sectorsLeftOut > 0)
+                verified += format(", 書き込み量を超えて照合しないセクタ %d", s.sectorsLeftOut);
+            if (s.extraSectors > 0)
+                verified += format(", イメージにないセクタ %d", s.extraSectors);
+            verified += ")";
+        }
+        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト%s\n", s.tracksWritten,
+                     static_cast<uint64_t>(s.wireBytes), verified.c_str());
     }
 }
 

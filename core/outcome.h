@@ -5,6 +5,7 @@
 // which step, why, and on which side; the counts feed the closing summary.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Where an operation stopped.
 enum class Step {
@@ -82,6 +83,9 @@ struct Summary {
     int tracksVerified = 0;
     int tracksRewritten = 0;
     int tracksDiffering = 0;   // still different after the rewrite
+    int tracksUnverifiable = 0; // formatted without a usable sector: nothing reads back
+    int sectorsLeftOut = 0;    // beyond the track load's data budget: not written whole
+    int extraSectors = 0;      // on the floppy, not in the image (not a failure)
     // s
     int banks = 0;
 };
@@ -98,6 +102,7 @@ struct Outcome {
     std::string file;           // the file of a file cause
     int lastDone = -1;          // last track (or bank) completed, for an interruption
     bool endSent = false;       // the agent got its end command after the failure
+    std::vector<std::string> notes;   // lines the closing prints after its message
     Summary summary;
 
     Side side() const;

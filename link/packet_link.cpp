@@ -84,28 +84,11 @@ int PacketLink::connect(int port, int speed, const char* path)
         return wire::kNoPort;
     setReadTimeout(kHelloTimeoutMs);
 
-    const uint8_t hello = wire::kCmdHello;
-    int code = sendPacket(&hello, 1, true, false);
+    const int code = hello(&caps);
     if (code != wire::kOk) {
         close();
         return code;
     }
-    uint8_t record[kCapabilitySize] = {};
-    int got = 0;
-    code = receivePacket(record, kCapabilitySize, false, &got);
-    if (code == wire::kOk && got < kCapabilitySize) {
-        code = wire::kProtocolError; // a short record would leave fields unset
-        linkFault = LinkFault::ShortReply;
-    }
-    if (code != wire::kOk) {
-        close();
-        return code;
-    }
-    caps.agentMajor = record[0];
-    caps.agentMinor = record[1];
-    caps.hasHdDrive = record[2];
-    caps.romBitmap = record[3];
-    caps.variableRateSerial = record[4];
 
     if (caps.agentMajor != wire::kAgentMajor || caps.agentMinor < wire::kMinorVersion) {
         console::err("88 側のバージョンが一致しません.\n");
@@ -124,6 +107,29 @@ int PacketLink::connect(int port, int speed, const char* path)
     pushback = -1;
     connected = true;
     setReadTimeout(kSessionTimeoutMs);
+    return wire::kOk;
+}
+
+int PacketLink::hello(Capabilities* record)
+{
+    const uint8_t command = wire::kCmdHello;
+    int code = sendPacket(&command, 1, true, false);
+    if (code != wire::kOk)
+        return code;
+    uint8_t bytes[kCapabilitySize] = {};
+    int got = 0;
+    code = receivePacket(bytes, kCapabilitySize, false, &got);
+    if (code == wire::kOk && got < kCapabilitySize) {
+        code = wire::kProtocolError; // a short record would leave fields unset
+        linkFault = LinkFault::ShortReply;
+    }
+    if (code != wire::kOk)
+        return code;
+    record->agentMajor = bytes[0];
+    record->agentMinor = bytes[1];
+    record->hasHdDrive = bytes[2];
+    record->romBitmap = bytes[3];
+    record->variableRateSerial = bytes[4];
     return wire::kOk;
 }
 

@@ -31,12 +31,13 @@ bool keyPressed(bool* inputEnded, Outcome* failure)
 
 } // namespace
 
-bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* failure)
+bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* failure,
+                             bool prompt)
 {
     medium = requested;
     bool inputEnded = false;
     for (;;) {
-        if (forWrite) {
+        if (forWrite && prompt) {
             console::out("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
                          drive + 1);
             if (!keyPressed(&inputEnded, failure))
@@ -66,7 +67,7 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
             return true;
 
         Cause cause = Cause::DiskError;
-        if (answer == wire::kAnswerNoDisk) {
+        if (answer == wire::kAnswerNoDisk && prompt) {
             if (forWrite)
                 continue;
             console::out("PC88 のドライブ %d にディスクを入れてキーを押してください.\n", drive + 1);

@@ -70,7 +70,7 @@ Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
     return Outcome::done(*summary);
 }
 
-Outcome DiskClient::writeDisk(int drive, ImageFile& image)
+Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
 {
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
@@ -117,6 +117,11 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image)
         o.lastDone = trackCount - 1;
         o.summary = summary;
         return o;
+    }
+    if (verify) {
+        outcome = verifyDisk(drive, image, header, &summary);
+        if (!outcome.completed)
+            return outcome;
     }
     summary.wireBytes = bytesWritten();
     return Outcome::done(summary);
