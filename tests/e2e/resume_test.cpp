@@ -158,16 +158,18 @@ TEST(Retries, WeakSectorsAreReadAgain)
             for (size_t i = 0; i < got.size(); ++i) {
                 if (t == row.track && got[i].r == row.r) {
                     EXPECT_EQ(got[i].status, row.status);
-                    if (row.status == 0)
+                    if (row.status == 0) {
                         EXPECT_EQ(got[i].data, want[i].data);
+                    }
                     continue;
                 }
                 EXPECT_EQ(got[i].status, 0) << "track " << t << " R" << int(got[i].r);
                 EXPECT_EQ(got[i].data, want[i].data) << "track " << t << " R" << int(got[i].r);
             }
         }
-        if (row.retries > 0)
+        if (row.retries > 0) {
             EXPECT_NE(r.out.find("読み直し 1 トラック"), std::string::npos) << r.out;
+        }
     }
 }
 
