@@ -159,7 +159,7 @@ bool selectImage(ImageFile& image, int index, Selected* where, int* number)
     return true;
 }
 
-bool repairHeader(uint8_t* header)
+void repairHeader(uint8_t* header)
 {
     // Only the 2D part of the table is trusted: images of other tools carry a
     // shorter table whose tail is really the first sector record.
@@ -171,7 +171,6 @@ bool repairHeader(uint8_t* header)
     }
     if (first < static_cast<uint32_t>(kHeaderSize))
         std::memset(header + first, 0, kHeaderSize - first);
-    return true;
 }
 
 } // namespace d88

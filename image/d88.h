@@ -122,6 +122,6 @@ bool selectImage(ImageFile& image, int index, Selected* where = nullptr, int* nu
 
 // Zeroes the header bytes from the smallest non-zero offset among the first 84
 // track entries up to the end of the header, when that offset lies inside it.
-bool repairHeader(uint8_t* header);
+void repairHeader(uint8_t* header);
 
 } // namespace d88
