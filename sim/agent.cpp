@@ -1,9 +1,9 @@
 #include "sim/agent.h"
 
 #include <cstdlib>
-#include <ctime>
 
 #include "core/bytes.h"
+#include "sim/clock.h"
 #include "sim/floppy.h"
 #include "sim/lz_decoder.h"
 #include "sim/pty_port.h"
@@ -44,13 +44,6 @@ constexpr int kBodyGapMs = 2000;        // a packet body that stalls this long i
 constexpr int kDataWaitMs = 10000;      // for the data packet after a write-track
 constexpr int kFastWaitMs = 2000;       // for the client's switch (generous: loaded CI, Wine)
 constexpr size_t kMaxReply = 0x3FFF;    // the PC reads 14 bits of the length field
-
-int64_t nowUs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 std::string hexByte(unsigned v)
 {
@@ -246,25 +239,25 @@ void Agent::handleCommand(const ReceivedPacket& p)
     if (options.refuse > 0 && commandsReceived >= options.refuse &&
         commandsReceived < options.refuse + options.refuseCount) {
         log.event("refused", {{"command", commandsReceived}});
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (p.payload.empty()) {
         log.violation("command without a payload");
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     uint8_t code = p.payload[0];
     int size = commandSize(code);
     if (size < 0) {
         log.violation("unknown command " + hexByte(code));
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (int(p.payload.size()) != size) {
         log.violation("command " + hexByte(code) + " with " + std::to_string(p.payload.size()) +
                       " payload bytes, expected " + std::to_string(size));
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (code != kCmdHello)
@@ -276,28 +269,28 @@ void Agent::handleCommand(const ReceivedPacket& p)
     uint64_t purgesBefore = port.purges();
     switch (code) {
     case kCmdEnd:
-        sendAck(1);
+        send(Sent::Ack, {1});
         endSession("end");
         break;
     case kCmdHello:
-        sendAck(1);
-        sendReply({uint8_t(options.agentMajor), uint8_t(options.agentMinor),
-                   uint8_t(options.hasHdDrive ? 1 : 0), uint8_t(options.romBitmap),
-                   uint8_t(options.variableRate ? 1 : 0)});
+        send(Sent::Ack, {1});
+        send(Sent::Reply, {uint8_t(options.agentMajor), uint8_t(options.agentMinor),
+                           uint8_t(options.hasHdDrive ? 1 : 0), uint8_t(options.romBitmap),
+                           uint8_t(options.variableRate ? 1 : 0)});
         break;
     case kCmdMedium:
-        sendAck(1);
+        send(Sent::Ack, {1});
         medium(a);
         break;
     case kCmdBegin:
-        sendAck(1);
+        send(Sent::Ack, {1});
         nextTrack = 0;
         reading = true;
-        sendReply({0});
+        send(Sent::Reply, {0});
         break;
     case kCmdRead:
     case kCmdReadLast: {
-        sendAck(1);
+        send(Sent::Ack, {1});
         if (!reading)
             log.violation("read-track command without a begin command");
         uint8_t flag = code == kCmdRead ? a[2] : a[1];
@@ -316,13 +309,13 @@ void Agent::handleCommand(const ReceivedPacket& p)
         break;
     }
     case kCmdRomBank:
-        sendAck(1);
+        send(Sent::Ack, {1});
         if (a[2] > 1)
             log.violation("fast flag " + std::to_string(a[2]));
         romBank(a[1], a[2] != 0, purgesBefore);
         break;
     case kCmdWriteTrack:
-        sendAck(1);
+        send(Sent::Ack, {1});
         pendingWrite.active = true;
         pendingWrite.track = a[1];
         pendingWrite.length = readLe16(&a[2]);
@@ -364,7 +357,7 @@ void Agent::medium(const std::vector<uint8_t>& a)
     log.event("medium", {{"drive", drive + 1},
                          {"write", forWrite},
                          {"answer", answer}});
-    sendReply({answer});
+    send(Sent::Reply, {answer});
 }
 
 void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
@@ -392,7 +385,7 @@ void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
                         {"fast", fast}});
     if (fast)
         awaitFastSwitch("track", purgesBefore);
-    sendReply(reply);
+    send(Sent::Reply, reply);
 }
 
 void Agent::romBank(int bank, bool fast, uint64_t purgesBefore)
@@ -420,7 +413,7 @@ void Agent::romBank(int bank, bool fast, uint64_t purgesBefore)
     log.event("rom", {{"bank", bank}, {"fast", fast}});
     if (fast)
         awaitFastSwitch("rom", purgesBefore);
-    sendReply(roms.bank(bank));
+    send(Sent::Reply, roms.bank(bank));
 }
 
 void Agent::handleData(const ReceivedPacket& p)
@@ -493,7 +486,7 @@ void Agent::handleData(const ReceivedPacket& p)
                               {"compressed", compressed},
                               {"wire", p.payload.size()},
                               {"result", result}});
-    sendReply({result});
+    send(Sent::Reply, {result});
 }
 
 void Agent::awaitFastSwitch(const char* what, uint64_t purgesBefore)
@@ -535,16 +528,6 @@ void Agent::awaitFastSwitch(const char* what, uint64_t purgesBefore)
                       std::to_string(speed) + " bit/s, not " + std::to_string(target));
 }
 
-void Agent::sendAck(uint8_t value)
-{
-    sendPacket({value}, true);
-}
-
-void Agent::sendReply(const std::vector<uint8_t>& payload)
-{
-    sendPacket(payload, false);
-}
-
 void Agent::sendNoise()
 {
     // Junk as a noisy line brings it: never a lead character, never XON or
@@ -564,8 +547,9 @@ void Agent::sendNoise()
     port.write(junk.data(), junk.size());
 }
 
-void Agent::sendPacket(std::vector<uint8_t> payload, bool ack)
+void Agent::send(Sent kind, std::vector<uint8_t> payload)
 {
+    const bool ack = kind == Sent::Ack;
     ++packetsSent;
     PacketFault fault;
     fault.badCrc = packetsSent == options.badCrc;

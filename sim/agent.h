@@ -51,9 +51,8 @@ private:
     bool done() const;
     bool timeUp();
 
-    void sendAck(uint8_t value);
-    void sendReply(const std::vector<uint8_t>& payload);
-    void sendPacket(std::vector<uint8_t> payload, bool ack);
+    enum class Sent { Ack, Reply };
+    void send(Sent kind, std::vector<uint8_t> payload);
     void sendNoise();
     void awaitFastSwitch(const char* what, uint64_t purgesBefore);
 

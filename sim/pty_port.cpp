@@ -11,16 +11,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "sim/clock.h"
+
 namespace sim {
 
 namespace {
-
-int64_t nowUs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 void sleepUntilUs(int64_t when)
 {

@@ -23,6 +23,7 @@
 #include "sim/floppy.h"
 #include "sim/pty_port.h"
 #include "sim/rom_banks.h"
+#include "sim/sample_disk.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
 #include "tests/support/expand_reply.h"

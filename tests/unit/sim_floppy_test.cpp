@@ -13,7 +13,10 @@
 
 #include "core/bytes.h"
 #include "sim/d88_builder.h"
+#include "sim/d88_file.h"
+#include "sim/d88_info.h"
 #include "sim/floppy.h"
+#include "sim/sample_disk.h"
 #include "tests/support/hex_dump.h"
 
 namespace {
@@ -660,7 +663,7 @@ sim::Floppy loadBytes(const Bytes& bytes, const std::string& name, int index = 1
                       bool* ok = nullptr)
 {
     const std::string path = tempPath(name);
-    EXPECT_TRUE(sim::writeBytesToFile(path, bytes));
+    EXPECT_TRUE(sim::writeWholeFile(path, bytes));
     sim::Floppy f;
     std::string error;
     const bool loaded = f.load(path, &error, index);
@@ -806,6 +809,39 @@ TEST(SimFloppyFile, MultiImageFiles)
     EXPECT_FALSE(f.loadWarnings().empty());
 }
 
+// Every table entry of a 4 MiB 2DD image points at one run of 63 records of
+// 65535 bytes: the floppy holds at most one reply's worth of data per track,
+// not 164 copies of the run.
+TEST(SimFloppyFile, SharedRecordRunStaysBounded)
+{
+    std::vector<sim::D88Record> run(63);
+    for (size_t i = 0; i < run.size(); ++i) {
+        run[i].r = static_cast<uint8_t>(i + 1);
+        run[i].n = 8;
+        run[i].data.assign(65535, static_cast<uint8_t>(i));
+    }
+    sim::D88Builder b(0x10);
+    b.setTrack(0, run);
+    for (int t = 1; t < 164; ++t)
+        b.setTrackOffset(t, 688);
+    const Bytes image = b.build();
+    ASSERT_LE(image.size(), 0x400000u);
+    const sim::Floppy f = loadBytes(image, "shared.d88");
+
+    size_t held = 0;
+    for (int t = 0; t < f.trackCount(); ++t) {
+        ASSERT_EQ(f.track(t).size(), 63u) << t;
+        size_t track = 0;
+        for (const sim::Sector& s : f.track(t))
+            track += s.data.size();
+        EXPECT_EQ(track, 16384u) << t;
+        held += track;
+    }
+    EXPECT_EQ(held, 164u * 16384u);
+    EXPECT_EQ(f.loadWarnings().size(), 164u);
+    expectReplyMatches(f, 163);
+}
+
 TEST(SimFloppyFile, TestdataCorpusLoads)
 {
     namespace fs = std::filesystem;
@@ -898,7 +934,7 @@ TEST(SimFloppySample, Describe)
     const Bytes sample = readAll(one);
     const Bytes second = sim::D88Builder(0x20).setTitle("SECOND").addRegularTrack(0, 8, 3).build();
     const std::string two = tempPath("describe2.d88");
-    ASSERT_TRUE(sim::writeBytesToFile(two, sim::concatImages({sample, second, Bytes(40, 0x55)})));
+    ASSERT_TRUE(sim::writeWholeFile(two, sim::concatImages({sample, second, Bytes(40, 0x55)})));
 
     std::string text;
     ASSERT_TRUE(sim::describeD88(two, &text));

@@ -1,0 +1,20 @@
+#pragma once
+// The agent's reply to a read-track command: the sector count, one 12-byte
+// delta-coded report per sector, then the data area.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sim/sector.h"
+
+namespace sim {
+
+// A real track never fills more than this; a crafted image can.
+constexpr size_t kMaxTrackReply = 16384;
+
+// The reply for track t holding sectors (at most 255 of them are reported).
+// Data that does not fit is cut where the reply is full; the reports then
+// carry the shorter lengths.
+std::vector<uint8_t> encodeTrackReply(int t, const std::vector<Sector>& sectors);
+
+} // namespace sim
