@@ -372,14 +372,6 @@ void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
         reply = {0};
     } else {
         reply = disk->trackReply(track);
-        if (reply.empty())
-            reply = {0};
-    }
-    if (reply.size() > kMaxReply) {
-        log.violation("track " + std::to_string(track) + " reply of " +
-                      std::to_string(reply.size()) + " bytes cut to " +
-                      std::to_string(kMaxReply));
-        reply.resize(kMaxReply);
     }
     log.event("track", {{"track", track}, {"sectors", reply[0]}, {"bytes", reply.size()},
                         {"fast", fast}});

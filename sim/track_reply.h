@@ -9,8 +9,9 @@
 
 namespace sim {
 
-// A real track never fills more than this; a crafted image can.
-constexpr size_t kMaxTrackReply = 16384;
+// The PC reads 14 bits of a reply's length field: 16384 bytes would arrive as
+// a reply of none.
+constexpr size_t kMaxTrackReply = 0x3FFF;
 
 // The reply for track t holding sectors (at most 255 of them are reported).
 // Data that does not fit is cut where the reply is full; the reports then
