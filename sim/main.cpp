@@ -163,16 +163,20 @@ int main(int argc, char** argv)
                         {"drive2", drives[1] ? drives[1]->medium() : -1}});
 
     sim::Agent agent(options, port, log, drives[0].get(), drives[1].get(), roms);
-    sim::Agent::Outcome outcome = agent.serve();
-    const char* how = outcome == sim::Agent::Outcome::Sessions  ? "sessions"
-                      : outcome == sim::Agent::Outcome::Stopped ? "signal"
-                                                                : "time limit";
-    if (outcome != sim::Agent::Outcome::Stopped)
+    using Outcome = sim::Agent::Outcome;
+    const Outcome outcome = agent.serve();
+    const char* how = outcome == Outcome::Sessions  ? "sessions"
+                      : outcome == Outcome::Stopped ? "signal"
+                      : outcome == Outcome::HungUp  ? "hangup"
+                                                    : "time limit";
+    if (outcome == Outcome::HungUp)
+        port.hangUp();
+    else if (outcome != Outcome::Stopped)
         port.linger(3000);
     log.event("exit", {{"reason", how}, {"sessions", agent.sessionsCompleted()}});
 
     bool saved = saveDrives(options, drives);
-    if (outcome == sim::Agent::Outcome::TimedOut) {
+    if (outcome == Outcome::TimedOut) {
         std::fprintf(stderr, "ferry88sim: time limit reached\n");
         return 3;
     }

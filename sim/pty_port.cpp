@@ -198,6 +198,7 @@ bool PtyPort::write(const uint8_t* data, size_t n, int stallMs)
                 pump(0);
         }
     }
+    flushReadsAtLastWrite = flushReads;
     return true;
 }
 
@@ -223,7 +224,7 @@ void PtyPort::linger(int maxMs)
 {
     const int64_t kGraceUs = 300 * 1000;
     int64_t deadline = nowUs() + int64_t(maxMs) * 1000;
-    uint64_t purgesBefore = flushReads;
+    const uint64_t purgesBefore = flushReadsAtLastWrite;
     int64_t emptySince = -1;
     while (nowUs() < deadline && !stopped()) {
         int pending = 0;
@@ -239,6 +240,16 @@ void PtyPort::linger(int maxMs)
         }
         pump(10);
     }
+}
+
+void PtyPort::hangUp()
+{
+    if (slaveKeep >= 0)
+        ::close(slaveKeep);
+    if (master >= 0)
+        ::close(master);
+    slaveKeep = master = -1;
+    queue.clear();
 }
 
 void PtyPort::discardAll()

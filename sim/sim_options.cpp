@@ -114,14 +114,15 @@ const char* simUsage()
            "  the first line on standard output is the slave device to give ferry2 as -p.\n"
            "port and sessions:\n"
            "  --port-file FILE      also write the slave path to FILE\n"
-           "  --sessions N          serve N sessions, then exit (default 1; 0: until stopped)\n"
+           "  --sessions N          serve N clients, then exit (default 1; 0: until stopped)\n"
            "  --idle SECONDS        silence that ends a session (default 60)\n"
            "  --max-time SECONDS    give up after this long in all (exit status 3)\n"
            "  --baud RATE           pace output at the client's port speed (RATE when unknown)\n"
            "capabilities:\n"
            "  --version M.NN        agent version (default 2.06)\n"
            "  --no-hd               a 2D-only machine\n"
-           "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD (default 0)\n"
+           "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD\n"
+           "                        (default 0)\n"
            "  --fixed-rate          serial port without double speed\n"
            "drives:\n"
            "  --drive1 IMAGE[;N]    D88 image (its N-th image) in drive 1; --drive2 likewise\n"
@@ -135,15 +136,27 @@ const char* simUsage()
            "  --unknown-medium      answer 255 to medium queries\n"
            "  --disk-error CODE     answer CODE to medium queries\n"
            "  --write-protect       answer 249 to medium queries for writing\n"
-           "faults:\n"
+           "faults (track T: 2 * cylinder + head; options may be repeated):\n"
            "  --refuse K            refuse the K-th command (counting every attempt from 1)\n"
            "  --refuse-count C      refuse C commands from the K-th (default 1)\n"
            "  --silent-after K      answer nothing after K received packets\n"
            "  --hangup-after K      exit at once (the line hangs up) on packet K + 1\n"
+           "  --mute-after K        acknowledge packet K + 1 if it is a command, then send\n"
+           "                        nothing more\n"
+           "  --hangup-at-track T   hang up when the read-track command that would deliver track\n"
+           "                        T arrives, before its acknowledgement\n"
+           "  --silent-at-track T   acknowledge that command, then send nothing\n"
+           "  --flaky-write T[:K]   the first K writes of track T (default 1) store its first\n"
+           "                        sector with every data byte inverted\n"
+           "  --bad-sector T:R      sector R of track T always reads with a data CRC error and\n"
+           "                        inverted data\n"
+           "  --weak-sector T:R[:K] the same on the first K reads of track T (default 1), then\n"
+           "                        correctly\n"
            "  --bad-crc K           corrupt the CRC of the K-th packet sent\n"
            "  --bad-seq K           send the K-th packet with a wrong sequence number\n"
            "  --noise               junk bytes between packets\n"
-           "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0), rle ($ method 1)\n"
+           "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0),\n"
+           "                        rle ($ method 1)\n"
            "log:\n"
            "  --log FILE            JSON lines: packets received and events\n"
            "  -v, --verbose         log lines also to standard error\n";
@@ -170,7 +183,55 @@ struct OptionSpec {
     bool (*apply)(const std::string& value, SimOptions* o);
 };
 
+constexpr long kLastTrack = 163;
+
+bool addTrack(const std::string& text, std::vector<int>* tracks)
+{
+    long t = 0;
+    if (!parseInt(text, 0, kLastTrack, &t))
+        return false;
+    tracks->push_back(int(t));
+    return true;
+}
+
+// "T", "T:K", "T:R" or "T:R:K" as the fault's kind takes them.
+bool addMediumFault(const std::string& text, MediumFault::Kind kind, SimOptions* o)
+{
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        const size_t colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    const bool hasSector = kind != MediumFault::Kind::FlakyWrite;
+    const bool hasCount = kind != MediumFault::Kind::BadSector;
+    const size_t required = hasSector ? 2 : 1;
+    if (fields.size() < required || fields.size() > required + (hasCount ? 1 : 0))
+        return false;
+    MediumFault f;
+    f.kind = kind;
+    long v = 0;
+    if (!parseInt(fields[0], 0, kLastTrack, &v))
+        return false;
+    f.track = int(v);
+    if (hasSector) {
+        if (!parseInt(fields[1], 0, 255, &v))
+            return false;
+        f.sector = int(v);
+    }
+    if (fields.size() > required) {
+        if (!parseInt(fields[required], 1, 1000000000, &v))
+            return false;
+        f.count = int(v);
+    }
+    o->mediumFaults.push_back(f);
+    return true;
+}
+
 using V = const std::string&;
+using Fault = MediumFault::Kind;
 
 const OptionSpec kOptions[] = {
     {"--port-file", true, [](V v, SimOptions* o) { o->portFile = v; return true; }},
@@ -208,6 +269,16 @@ const OptionSpec kOptions[] = {
      [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->silentAfter); }},
     {"--hangup-after", true,
      [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->hangupAfter); }},
+    {"--mute-after", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->muteAfter); }},
+    {"--hangup-at-track", true, [](V v, SimOptions* o) { return addTrack(v, &o->hangupAtTrack); }},
+    {"--silent-at-track", true, [](V v, SimOptions* o) { return addTrack(v, &o->silentAtTrack); }},
+    {"--flaky-write", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::FlakyWrite, o); }},
+    {"--bad-sector", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::BadSector, o); }},
+    {"--weak-sector", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::WeakSector, o); }},
     {"--bad-crc", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badCrc); }},
     {"--bad-seq", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badSeq); }},
     {"--noise", false, [](V, SimOptions* o) { o->noise = true; return true; }},

@@ -16,6 +16,7 @@
 #include "sim/d88_file.h"
 #include "sim/d88_info.h"
 #include "sim/floppy.h"
+#include "sim/medium_faults.h"
 #include "sim/sample_disk.h"
 #include "tests/support/hex_dump.h"
 
@@ -908,6 +909,126 @@ TEST(SimFloppyFile, HxcOdditiesImage)
     EXPECT_EQ(d[6].st1, 0x20);
     EXPECT_EQ(d[6].st2, 0x00);
     EXPECT_EQ(d[8].st2, 0x60);
+}
+
+// --- faults of the medium ---------------------------------------------------
+
+using Fault = sim::MediumFault::Kind;
+
+// Reads of track 3 (R1..R4 of 256 bytes) under the faults: per read, whether
+// R2 came out spoiled ('x': data CRC error and inverted data) or intact ('.').
+// The other sectors and the floppy itself stay as they are.
+TEST(SimMediumFaults, SpoiledReads)
+{
+    struct Row {
+        const char* name;
+        std::vector<sim::MediumFault> faults;
+        const char* reads;
+    };
+    const Row rows[] = {
+        {"bad sector", {{Fault::BadSector, 3, 2, 1}}, "xxxx"},
+        {"weak sector, first read", {{Fault::WeakSector, 3, 2, 1}}, "x..."},
+        {"weak sector, first three reads", {{Fault::WeakSector, 3, 2, 3}}, "xxx."},
+        {"bad and weak on one sector", {{Fault::WeakSector, 3, 2, 1}, {Fault::BadSector, 3, 2, 1}},
+         "xxxx"},
+        {"another track", {{Fault::BadSector, 4, 2, 1}}, "...."},
+        {"no such sector", {{Fault::BadSector, 3, 9, 1}}, "...."},
+        {"a flaky write does not touch reads", {{Fault::FlakyWrite, 3, 0, 2}}, "...."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Floppy f;
+        f.blank(0);
+        for (int r = 1; r <= 4; ++r)
+            f.track(3).push_back(sector(1, 1, r, 1, static_cast<uint8_t>(0x10 * r)));
+        const sim::Floppy before = f;
+        sim::MediumFaults faults(row.faults);
+        std::string seen;
+        for (size_t k = 0; row.reads[k]; ++k) {
+            std::vector<sim::FaultAction> acted;
+            const Bytes reply = faults.trackReply(f, 3, &acted);
+            Bytes area;
+            const std::vector<Report> d = decodeReply(reply, 3, &area);
+            ASSERT_EQ(d.size(), 4u);
+            const bool spoiled = d[1].st1 == 0x20 && d[1].st2 == 0x20 &&
+                                 area[d[1].offset] == static_cast<uint8_t>(~0x20);
+            const bool intact = d[1].st1 == 0 && d[1].st2 == 0 && area[d[1].offset] == 0x20;
+            EXPECT_TRUE(spoiled || intact) << "read " << k;
+            seen += spoiled ? 'x' : '.';
+            EXPECT_EQ(acted.size(), spoiled ? 1u : 0u);
+            if (spoiled) {
+                EXPECT_EQ(acted[0].track, 3);
+                EXPECT_EQ(acted[0].sector, 2);
+                EXPECT_EQ(acted[0].count, static_cast<int>(k) + 1);
+            }
+            for (size_t i : {0u, 2u, 3u}) {
+                EXPECT_EQ(d[i].st1, 0) << i;
+                EXPECT_EQ(area[d[i].offset], 0x10 * (i + 1)) << i;
+            }
+        }
+        EXPECT_EQ(seen, row.reads);
+        expectSameTracks(before, f);
+    }
+}
+
+// Writes of track 5 under the faults: per write, whether the stored first
+// sector came out inverted ('x') or as written ('.'). The reply byte says
+// the write went well either way.
+TEST(SimMediumFaults, FlakyWrites)
+{
+    struct Row {
+        const char* name;
+        std::vector<sim::MediumFault> faults;
+        const char* writes;
+    };
+    const Row rows[] = {
+        {"first write", {{Fault::FlakyWrite, 5, 0, 1}}, "x..."},
+        {"first two writes", {{Fault::FlakyWrite, 5, 0, 2}}, "xx.."},
+        {"another track", {{Fault::FlakyWrite, 6, 0, 1}}, "...."},
+        {"bad sectors do not touch writes", {{Fault::BadSector, 5, 1, 1}}, "...."},
+    };
+    const Bytes payload = uniformPayload(0x41, 1, 0x36, ids(5, 4, 1));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Floppy f;
+        f.blank(0);
+        sim::MediumFaults faults(row.faults);
+        std::string seen;
+        for (size_t k = 0; row.writes[k]; ++k) {
+            std::vector<sim::FaultAction> acted;
+            std::vector<std::string> violations;
+            EXPECT_EQ(faults.writeTrack(f, 5, payload.data(), payload.size(), &violations,
+                                        &acted),
+                      sim::Floppy::kWriteOk);
+            EXPECT_TRUE(violations.empty());
+            ASSERT_EQ(f.track(5).size(), 4u);
+            Bytes inverted = fillData(256, 1);
+            for (uint8_t& b : inverted)
+                b = static_cast<uint8_t>(~b);
+            const bool spoiled = f.track(5)[0].data == inverted;
+            EXPECT_TRUE(spoiled || f.track(5)[0].data == fillData(256, 1)) << "write " << k;
+            seen += spoiled ? 'x' : '.';
+            EXPECT_EQ(f.track(5)[1].data, fillData(256, 2));
+            ASSERT_EQ(acted.size(), spoiled ? 1u : 0u);
+            if (spoiled) {
+                EXPECT_EQ(acted[0].sector, 1);
+                EXPECT_EQ(acted[0].count, static_cast<int>(k) + 1);
+            }
+        }
+        EXPECT_EQ(seen, row.writes);
+    }
+    // A write the floppy refuses is no write of the track.
+    sim::Floppy f;
+    f.blank(0);
+    sim::MediumFaults faults({{Fault::FlakyWrite, 5, 0, 1}});
+    std::vector<sim::FaultAction> acted;
+    const Bytes malformed = {0x41, 0x01};
+    EXPECT_EQ(faults.writeTrack(f, 5, malformed.data(), malformed.size(), nullptr, &acted),
+              sim::Floppy::kWriteMalformed);
+    EXPECT_EQ(faults.writeTrack(f, 5, payload.data(), payload.size(), nullptr, &acted),
+              sim::Floppy::kWriteOk);
+    ASSERT_EQ(acted.size(), 1u);
+    EXPECT_EQ(acted[0].count, 1);
 }
 
 // --- sample disk and description ----------------------------------------------
