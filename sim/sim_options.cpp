@@ -140,7 +140,7 @@ const char* simUsage()
            "  --refuse K            refuse the K-th command (counting every attempt from 1)\n"
            "  --refuse-count C      refuse C commands from the K-th (default 1)\n"
            "  --silent-after K      answer nothing after K received packets\n"
-           "  --hangup-after K      exit at once (the line hangs up) on packet K + 1\n"
+           "  --hangup-after K      hang up the line at once on packet K + 1, then exit\n"
            "  --mute-after K        acknowledge packet K + 1 if it is a command, then send\n"
            "                        nothing more\n"
            "  --hangup-at-track T   hang up when the read-track command that would deliver track\n"
