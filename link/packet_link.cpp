@@ -258,9 +258,11 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
 
     const uint8_t lead = acknowledged ? wire::kCommand : compress ? wire::kCompressed : wire::kData;
     int result = wire::kIoError;
-    // The cause of the last failed attempt, whatever the code says: three
-    // acknowledgements with a bad CRC leave -2 but are corrupted replies.
-    LinkFault why = LinkFault::NoAnswer;
+    // The cause behind the code is that of the first failed attempt: a
+    // corrupted acknowledgement makes the agent's reply to it arrive during
+    // the next attempt, which then fails with a sequence number it did not
+    // expect. The code stays the last attempt's.
+    LinkFault why = LinkFault::None;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         try {
             if (write(&lead, 1) != 0)
@@ -288,10 +290,13 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
             // An acknowledgement without a byte accepts nothing: it counts as a refusal.
             uint8_t answer = 0;
             if (receivePacket(&answer, 1, false) != wire::kOk) {
-                why = linkFault;
-                // A second Ctrl-C: no more attempts.
-                if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+                if (why == LinkFault::None)
+                    why = linkFault;
+                // A line that is gone, or a second Ctrl-C: no more attempts.
+                if (linkFault == LinkFault::Interrupted || linkFault == LinkFault::HungUp) {
+                    why = linkFault;
                     break;
+                }
                 continue;
             }
             if (answer != 0) {
@@ -301,12 +306,15 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
             fail(wire::kProtocolError, LinkFault::Refused);
         } catch (const LinkError& e) {
             result = e.code;
-            why = linkFault;
-            if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+            if (why == LinkFault::None)
+                why = linkFault;
+            if (linkFault == LinkFault::Interrupted || linkFault == LinkFault::HungUp) {
+                why = linkFault;
                 break;
+            }
         }
     }
-    linkFault = why;
+    linkFault = why == LinkFault::None ? LinkFault::NoAnswer : why;
     return result;
 }
 

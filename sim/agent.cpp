@@ -713,7 +713,8 @@ void Agent::send(Sent kind, std::vector<uint8_t> payload)
     const bool ack = kind == Sent::Ack;
     ++packetsSent;
     PacketFault fault;
-    fault.badCrc = packetsSent == options.badCrc;
+    fault.badCrc = options.badCrc > 0 && packetsSent >= options.badCrc &&
+                   packetsSent < options.badCrc + options.badCrcCount;
     fault.badSeq = packetsSent == options.badSeq;
     if (payload.size() > kMaxReply) {
         log.violation("reply of " + std::to_string(payload.size()) + " bytes cut");

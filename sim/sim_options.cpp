@@ -153,6 +153,7 @@ const char* simUsage()
            "  --weak-sector T:R[:K] the same on the first K reads of track T (default 1), then\n"
            "                        correctly\n"
            "  --bad-crc K           corrupt the CRC of the K-th packet sent\n"
+           "  --bad-crc-count C     corrupt C packets in a row from the K-th (default 1)\n"
            "  --bad-seq K           send the K-th packet with a wrong sequence number\n"
            "  --noise               junk bytes between packets\n"
            "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0),\n"
@@ -280,6 +281,8 @@ const OptionSpec kOptions[] = {
     {"--weak-sector", true,
      [](V v, SimOptions* o) { return addMediumFault(v, Fault::WeakSector, o); }},
     {"--bad-crc", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badCrc); }},
+    {"--bad-crc-count", true,
+     [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badCrcCount); }},
     {"--bad-seq", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badSeq); }},
     {"--noise", false, [](V, SimOptions* o) { o->noise = true; return true; }},
     {"--replies", true, [](V v, SimOptions* o) { return parseReplies(v, &o->replies); }},

@@ -68,6 +68,7 @@ struct SimOptions {
     std::vector<int> silentAtTrack;  // acknowledge that command, then answer nothing
     std::vector<MediumFault> mediumFaults;
     int badCrc = 0;
+    int badCrcCount = 1;             // packets in a row from the badCrc-th
     int badSeq = 0;
     bool noise = false;
     ReplyMode replies = ReplyMode::Auto;
