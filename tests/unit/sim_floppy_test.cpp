@@ -1048,6 +1048,35 @@ TEST(SimFloppySample, DeterministicAndRecognisable)
     EXPECT_TRUE(a.track(13).empty());
 }
 
+// Header fields as other tools write them, as --info shows them.
+TEST(SimFloppySample, DescribeHeaderFields)
+{
+    struct Row {
+        const char* name;
+        sim::D88Builder image;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"all 17 title bytes used: 16 shown", sim::D88Builder().setTitleBytes(Bytes(17, 'A')),
+         "\"AAAAAAAAAAAAAAAA\" 2D, not write-protected"},
+        {"control bytes in the title", sim::D88Builder().setTitleBytes({'A', 0x1B, 'B'}),
+         "\"A.B\" 2D"},
+        {"write-protect flag", sim::D88Builder().setTitle("WP").setWriteProtect(true),
+         "\"WP\" 2D, write-protected"},
+        {"media type 0x10", sim::D88Builder().setMediaType(0x10), "\"\" 2DD"},
+        {"media type 0x20", sim::D88Builder().setMediaType(0x20), "\"\" 2HD"},
+    };
+    for (Row row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = tempPath("header.d88");
+        ASSERT_TRUE(sim::writeWholeFile(path, row.image.addRegularTrack(0, 16, 1).build()));
+        std::string text;
+        EXPECT_TRUE(sim::describeD88(path, &text));
+        EXPECT_NE(text.find(row.shown), std::string::npos) << text;
+        std::remove(path.c_str());
+    }
+}
+
 TEST(SimFloppySample, Describe)
 {
     const std::string one = tempPath("describe1.d88");
