@@ -95,6 +95,11 @@ TEST(Verify, HealthyFlakyAndBad)
                                  kDone),
                       std::string::npos)
                 << r.out;
+            std::vector<std::string> kinds;
+            for (const auto& line : sim.logLines())
+                if (e2e::jsonField(line, "event") == "sequence-end")
+                    kinds.push_back(e2e::jsonField(line, "kind"));
+            EXPECT_EQ(kinds, (std::vector<std::string>{"write", "read"}));
             const auto seq = sequences(sim);
             ASSERT_EQ(seq.size(), 2u);
             EXPECT_EQ(seq[0].written, range(m.tracks));
