@@ -12,6 +12,7 @@
 #include "core/run_options.h"
 #include "core/system_error.h"
 #include "core/verbose.h"
+#include "image/d88.h"
 #include "link/protocol.h"
 #include "link/serial_ports.h"
 #include "link/sio.h"
@@ -100,7 +101,7 @@ std::string causeText(const Outcome& o, int command)
                "入れるか, --resume を付けずに実行して最初から読み込んでください.";
     case Cause::OtherMedium:
         return std::string("中断した読み込みとメディアが違います (ドライブのディスクは ") +
-               (o.detail == 3 ? "2HD" : o.detail == 1 ? "2DD" : "2D") +
+               d88::mediumName(o.detail) +
                "). 同じディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
                "ください.";
     case Cause::FileError:

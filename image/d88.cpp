@@ -77,9 +77,9 @@ D88SectorHeader D88SectorHeader::decode(const uint8_t* in)
 
 uint8_t mediaTypeFor(int medium)
 {
-    if (medium == 3)
+    if (medium == kMedium2HD)
         return kMedia2HD;
-    if (medium == 1)
+    if (medium == kMedium2DD)
         return kMedia2DD;
     return kMedia2D;
 }
@@ -87,21 +87,22 @@ uint8_t mediaTypeFor(int medium)
 int mediumFor(uint8_t mediaType)
 {
     if (mediaType == kMedia2HD)
-        return 3;
+        return kMedium2HD;
     if (mediaType == kMedia2DD)
-        return 1;
-    return 0;
+        return kMedium2DD;
+    return kMedium2D;
 }
 
 int trackCountFor(int medium)
 {
-    return (medium & 1) ? 164 : 84;
+    // The odd codes are the 80-cylinder media; a 2D disk has 42 cylinders.
+    return (medium & 1) ? kTrackCount : 84;
 }
 
 const char* mediumName(int medium)
 {
     static const char* const names[] = {"2D", "2DD", "???", "2HD"};
-    return (medium >= 0 && medium <= 3) ? names[medium] : "???";
+    return isMediumCode(medium) ? names[medium] : "???";
 }
 
 // The diskSize field of the image starting at sum, or 0 when the file ends

@@ -100,6 +100,28 @@ struct SectorRecord {
 // A track's records in the order they were found; empty: unformatted.
 using TrackRecords = std::vector<SectorRecord>;
 
+// Medium codes, as the command line, the agent's medium answers and the
+// planner know them. 2 is never asked for (it shows as "???").
+constexpr int kMedium2D = 0;
+constexpr int kMedium2DD = 1;
+constexpr int kMedium2HD = 3;
+constexpr int kMediumNotGiven = -1;
+// A code the agent's medium answer names (0 to 3); other answers are events.
+constexpr bool isMediumCode(int code)
+{
+    return code >= 0 && code <= 3;
+}
+// High density: 500 kbit/s at 360 rpm, the longer track.
+constexpr bool isHighDensity(int code)
+{
+    return (code & 2) != 0;
+}
+// -m0, -m1, -m2 of the command line.
+constexpr int mediumFromOption(int value)
+{
+    return value == 2 ? kMedium2HD : value;
+}
+
 // mediaType byte for a medium code (3 gives 2HD, 1 gives 2DD, anything else 2D),
 // and back (0x20 gives 3, 0x10 gives 1, anything else 0).
 uint8_t mediaTypeFor(int medium);

@@ -74,7 +74,7 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
         plan.resume = &interrupted;
     }
 
-    Outcome outcome = client.readDisk(options.drive - 1, options.medium, image, plan);
+    Outcome outcome = client.readDisk(options.driveIndex(), options.medium, image, plan);
     if (outcome.cause == Cause::FileError)
         outcome.file = options.fileArg;
     outcome.summary.imageIndex = number;

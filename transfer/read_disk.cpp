@@ -128,11 +128,11 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
     const d88::D88Header* resume = plan.resume;
     medium = resume ? d88::mediumFor(resume->mediaType) : requested;
     if (caps.hasHdDrive == 0) {
-        if (medium == 1 || medium == 3) {
+        if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
             console::out("この 88 は 2D 専用機です.\n");
             return Outcome::failed(Step::MediumQuery, Cause::Not2D);
         }
-        medium = 0;
+        medium = d88::kMedium2D;
     }
     Outcome failure;
     if (!queryMedium(drive, medium, false, &failure))

@@ -93,7 +93,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
     if (check.state != ImageState::Sound)
         return Outcome::failed(Step::ImageRead, Cause::DamagedImage, check.track);
 
-    if (capabilities().hasHdDrive == 0 && medium != 0) {
+    if (capabilities().hasHdDrive == 0 && medium != d88::kMedium2D) {
         console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
                      d88::mediumName(medium));
         return Outcome::failed(Step::MediumQuery, Cause::Not2D);
