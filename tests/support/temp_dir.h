@@ -29,35 +29,6 @@ inline std::string testFileName()
     return name;
 }
 
-// A fresh folder, removed with everything in it on destruction.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        const std::string pattern = testing::TempDir() + testFileName() + "_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        // Without a folder every path would point somewhere real: stop the test.
-        if (!mkdtemp(buffer.data()))
-            throw std::runtime_error("cannot create a temporary folder " + pattern);
-        dir = buffer.data();
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-
-private:
-    std::string dir;
-};
-
 // The whole file; empty when it cannot be read.
 inline std::vector<uint8_t> readFile(const std::string& path)
 {
@@ -92,5 +63,41 @@ inline bool fileExists(const std::string& path)
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
 }
+
+// A fresh folder, removed with everything in it on destruction.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        const std::string pattern = testing::TempDir() + testFileName() + "_XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        // Without a folder every path would point somewhere real: stop the test.
+        if (!mkdtemp(buffer.data()))
+            throw std::runtime_error("cannot create a temporary folder " + pattern);
+        dir = buffer.data();
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return dir; }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+    // The folder's file name, created or replaced with these bytes.
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        const std::string path = file(name);
+        EXPECT_TRUE(writeFile(path, bytes)) << path;
+        return path;
+    }
+
+private:
+    std::string dir;
+};
 
 } // namespace testsupport

@@ -17,9 +17,9 @@ class TempFile
     TempDir dir; // first: path is made from it
 
 public:
-    TempFile(const std::string& name, const std::vector<uint8_t>& content) : path(dir.file(name))
+    explicit TempFile(const std::string& name, const std::vector<uint8_t>& content = {})
+        : path(dir.write(name, content))
     {
-        EXPECT_TRUE(writeFile(path, content)) << path;
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
