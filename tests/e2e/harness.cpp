@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 namespace e2e {
@@ -48,22 +45,6 @@ int decodeStatus(int raw)
 }
 
 } // namespace
-
-TempDir::TempDir()
-{
-    std::string base = std::filesystem::temp_directory_path().string() + "/ferry2-e2e-XXXXXX";
-    std::vector<char> buffer(base.begin(), base.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
-        throw std::runtime_error("mkdtemp failed");
-    dir = buffer.data();
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
 
 RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd,
                     const std::string& stdinText, int timeoutMs, const RunHooks& hooks)
@@ -298,12 +279,7 @@ bool Sim::waitExit(int timeoutMs, int* status)
 
 std::vector<std::string> Sim::logLines() const
 {
-    std::vector<std::string> lines;
-    std::ifstream in(log);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return testsupport::readLines(log);
 }
 
 std::string Sim::stderrText() const
@@ -337,26 +313,6 @@ std::vector<std::string> logPayloads(const std::vector<std::string>& lines, char
             payloads.push_back(jsonField(line, "payload"));
     }
     return payloads;
-}
-
-std::vector<uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-bool fileExists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
 }
 
 } // namespace e2e

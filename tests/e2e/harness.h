@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace e2e {
 
 struct RunResult {
@@ -21,17 +23,11 @@ struct RunResult {
     bool timedOut = false;
 };
 
-// A fresh directory under the build's temp area, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-
-private:
-    std::string dir;
-};
+// Temporary folders and whole files, shared with the unit tests.
+using testsupport::fileExists;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 // What a test does to a run beyond its arguments and input.
 struct RunHooks {
@@ -99,9 +95,5 @@ private:
 std::vector<std::string> logPayloads(const std::vector<std::string>& lines, char lead);
 // The value of a "key":... field of one JSON log line (string or number, raw).
 std::string jsonField(const std::string& line, const std::string& key);
-
-std::vector<uint8_t> readFile(const std::string& path);
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-bool fileExists(const std::string& path);
 
 } // namespace e2e

@@ -1,11 +1,6 @@
 // The hello exchange, the fast-receive rule and the connected path, against an
 // agent played on the master side of a pseudo-terminal with the simulator's
 // own packet code.
-#include <fcntl.h>
-#include <poll.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,11 +9,11 @@
 
 #include "core/console.h"
 #include "core/run_options.h"
-#include "core/verbose.h"
 #include "link/connected_path.h"
 #include "link/disk_client.h"
 #include "sim/agent_packet.h"
 #include "tests/support/pty_master.h"
+#include "tests/support/verbose_scope.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -27,22 +22,7 @@ namespace
 
 constexpr int kPeerWaitMs = 1500; // bound on every wait of the test's agent
 
-int64_t nowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-class VerboseScope
-{
-public:
-    explicit VerboseScope(bool on) : saved(verbose) { verbose = on; }
-    ~VerboseScope() { verbose = saved; }
-
-private:
-    bool saved;
-};
+using testsupport::VerboseScope;
 
 // The master side of a pseudo-terminal and an agent that answers hellos on it.
 class FakeAgent : public testsupport::PtyMaster
@@ -60,9 +40,10 @@ public:
                 if (!nextPacket(p))
                     return;
                 commands.push_back(p);
-                send(sim::encodePacket('%', p.sequence, &ack, 1));
+                send(sim::encodePacket('%', p.sequence, &ack, 1), kPeerWaitMs);
                 if (ack)
-                    send(sim::encodePacket('%', p.sequence, record.data(), record.size()));
+                    send(sim::encodePacket('%', p.sequence, record.data(), record.size()),
+                         kPeerWaitMs);
             }
         });
     }
@@ -77,37 +58,21 @@ public:
 private:
     bool nextPacket(sim::ReceivedPacket& out)
     {
-        const int64_t deadline = nowMs() + kPeerWaitMs;
-        uint8_t c;
+        const Clock::time_point deadline = deadlineIn(kPeerWaitMs);
         for (;;) {
-            const ssize_t n = ::read(master, &c, 1);
-            if (n == 1) {
-                if (decoder.feed(c) == sim::PacketDecoder::Result::Packet) {
+            const Bytes c = receive(1, deadline);
+            if (!c.empty()) {
+                if (decoder.feed(c[0]) == sim::PacketDecoder::Result::Packet) {
                     out = decoder.packet();
                     return true;
                 }
                 continue;
             }
-            const int64_t left = deadline - nowMs();
-            if (left <= 0)
+            if (Clock::now() >= deadline)
                 return false;
             // While the link has the slave closed (between two connects) the
-            // master reports a hang-up rather than waiting: poll again shortly.
-            pollfd p = {master, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) > 0 && !(p.revents & POLLIN))
-                poll(nullptr, 0, 2);
-        }
-    }
-    void send(const Bytes& bytes)
-    {
-        const int64_t deadline = nowMs() + kPeerWaitMs;
-        size_t done = 0;
-        while (done < bytes.size() && nowMs() < deadline) {
-            const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-            else
-                poll(nullptr, 0, 1);
+            // master reports a hang-up rather than waiting: look again shortly.
+            pause();
         }
     }
 

@@ -2,16 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 #include "core/bytes.h"
 #include "image/image_file.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/temp_file.h"
 
 namespace {
 
@@ -224,25 +222,6 @@ TEST(D88Repair, BelowThirtyTwoClearsTitleAndMediaType)
 
 // ---- selectImage ------------------------------------------------------------------
 
-class TempFile {
-public:
-    explicit TempFile(const Bytes& content)
-    {
-        std::string pattern = ::testing::TempDir() + "d88_test_XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = mkstemp(name.data());
-        if (fd >= 0)
-            ::close(fd);
-        path = name.data();
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(content.data()),
-                  static_cast<std::streamsize>(content.size()));
-    }
-    ~TempFile() { std::remove(path.c_str()); }
-    std::string path;
-};
-
 // An image of size bytes whose header says diskSize and whose bytes after the
 // size field carry a tag, so the selected position can be checked by reading.
 Bytes image(uint32_t size, uint32_t diskSize, uint8_t tag)
@@ -317,7 +296,7 @@ TEST(D88SelectImage, WalksImagesAndReportsWhereItStopped)
         {"ends inside the size field", cutSizeField, 99999, false, 0, Selected::Image},
     };
     for (const SelectRow& row : rows) {
-        TempFile file(row.file);
+        testsupport::TempFile file("image.d88", row.file);
         ImageFile f;
         ASSERT_TRUE(f.open(file.path.c_str(), ImageFile::ReadOnly)) << row.name;
         Selected where = Selected::Image;

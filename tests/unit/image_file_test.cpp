@@ -1,49 +1,29 @@
 #include "image/image_file.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 class ImageFileTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "image_file_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        ASSERT_NE(nullptr, mkdtemp(buffer.data()));
-        dir = buffer.data();
-    }
-    void TearDown() override
-    {
-        for (const std::string& f : created)
-            unlink(f.c_str());
-        rmdir(dir.c_str());
-    }
-
-    std::string name(const char* leaf)
-    {
-        std::string p = dir + "/" + leaf;
-        created.push_back(p);
-        return p;
-    }
+    std::string name(const char* leaf) const { return dir.file(leaf); }
 
     // A file of count bytes 0, 1, 2, ...
-    std::string numbered(const char* leaf, int count)
+    std::string numbered(const char* leaf, int count) const
     {
-        std::string p = name(leaf);
-        FILE* f = std::fopen(p.c_str(), "wb");
+        std::vector<uint8_t> bytes(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i)
-            std::fputc(i & 0xFF, f);
-        std::fclose(f);
+            bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i & 0xFF);
+        std::string p = name(leaf);
+        EXPECT_TRUE(testsupport::writeFile(p, bytes)) << p;
         return p;
     }
 
@@ -53,8 +33,7 @@ protected:
         return stat(p.c_str(), &info) == 0 ? long(info.st_size) : -1;
     }
 
-    std::string dir;
-    std::vector<std::string> created;
+    testsupport::TempDir dir;
 };
 
 TEST_F(ImageFileTest, MissingFileFailsQuietlyAfterwards)
@@ -73,7 +52,7 @@ TEST_F(ImageFileTest, MissingFileFailsQuietlyAfterwards)
     // Without OpenAlways or CreateAlways nothing is created.
     EXPECT_FALSE(file.open(name("missing2.d88").c_str(), 0));
     EXPECT_EQ(1, file.lastError);
-    EXPECT_EQ(-1, sizeOf(dir + "/missing2.d88"));
+    EXPECT_EQ(-1, sizeOf(name("missing2.d88")));
 
     // A successful open leaves the reason of the last failure alone.
     EXPECT_TRUE(file.open(numbered("present.d88", 4).c_str(), ImageFile::ReadOnly));
@@ -256,7 +235,7 @@ TEST_F(ImageFileTest, TruncateHereCutsAtThePosition)
 
 TEST_F(ImageFileTest, TooLongANameIsAnotherReason)
 {
-    std::string longName = dir + "/" + std::string(300, 'a');
+    std::string longName = dir.file(std::string(300, 'a'));
     ImageFile file;
     EXPECT_FALSE(file.open(longName.c_str(), ImageFile::ReadOnly));
     EXPECT_EQ(-1, file.lastError);  // neither missing nor busy

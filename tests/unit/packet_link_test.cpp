@@ -3,11 +3,7 @@
 // implementation that shares nothing with the link.
 #include "link/packet_link.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "core/verbose.h"
 #include "link/protocol.h"
 #include "sim/lz_decoder.h"
 #include "tests/support/hex_dump.h"
 #include "tests/support/pty_master.h"
+#include "tests/support/verbose_scope.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -47,6 +43,7 @@ namespace
 {
 
 using Access = PacketLinkTestAccess;
+using testsupport::VerboseScope;
 
 constexpr int kShortTimeoutMs = 40; // per failed read; a silent hunt takes three
 constexpr int kPeerWaitMs = 1500;   // bound on every wait of the test's agent
@@ -122,13 +119,6 @@ Bytes concat(Bytes a, const Bytes& b)
     return a;
 }
 
-int64_t nowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // A packet the link sent, as the agent side sees it.
 struct Sent {
     Bytes raw; // lead and characters
@@ -142,48 +132,14 @@ struct Sent {
 class Pty : public testsupport::PtyMaster
 {
 public:
-
-    bool write(const Bytes& bytes) const
-    {
-        const int64_t deadline = nowMs() + kPeerWaitMs;
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            if (!waitFor(POLLOUT, deadline))
-                return false;
-        }
-        return true;
-    }
-
-    // Up to n bytes, whatever arrived before the deadline.
-    Bytes read(size_t n, int64_t deadline) const
-    {
-        Bytes out;
-        uint8_t buf[4096];
-        while (out.size() < n) {
-            const ssize_t got = ::read(master, buf, std::min(sizeof buf, n - out.size()));
-            if (got > 0) {
-                out.insert(out.end(), buf, buf + got);
-                continue;
-            }
-            if (!waitFor(POLLIN, deadline))
-                break;
-        }
-        return out;
-    }
-
     // One packet of the link's: hunts for its lead, then reads as many
     // characters as the length field asks for.
     bool readPacket(Sent& sent) const
     {
-        const int64_t deadline = nowMs() + kPeerWaitMs;
+        const Clock::time_point deadline = deadlineIn(kPeerWaitMs);
         sent = Sent();
         for (;;) {
-            const Bytes c = read(1, deadline);
+            const Bytes c = receive(1, deadline);
             if (c.empty())
                 return false;
             if (c[0] == '!' || c[0] == '#' || c[0] == '$') {
@@ -191,13 +147,13 @@ public:
                 break;
             }
         }
-        Bytes chars = read(charCount(4), deadline);
+        Bytes chars = receive(charCount(4), deadline);
         if (chars.size() != charCount(4))
             return false;
         const Bytes head = fromChars(chars, 4);
         const size_t n = head[2] | (head[3] << 8);
         const size_t total = charCount(n + 6);
-        chars = concat(chars, read(total - chars.size(), deadline));
+        chars = concat(chars, receive(total - chars.size(), deadline));
         if (chars.size() != total)
             return false;
         const Bytes body = fromChars(chars, n + 6);
@@ -218,24 +174,13 @@ public:
 
     bool waitForSpeed(speed_t speed) const
     {
-        const int64_t deadline = nowMs() + kPeerWaitMs;
+        const Clock::time_point deadline = deadlineIn(kPeerWaitMs);
         while (slaveSpeed() != speed) {
-            if (nowMs() >= deadline)
+            if (Clock::now() >= deadline)
                 return false;
-            timespec pause = {0, 1000000};
-            nanosleep(&pause, nullptr);
+            pause();
         }
         return true;
-    }
-
-private:
-    bool waitFor(short events, int64_t deadline) const
-    {
-        const int64_t left = deadline - nowMs();
-        if (left <= 0)
-            return false;
-        pollfd p = {master, events, 0};
-        return poll(&p, 1, static_cast<int>(left)) > 0 && (p.revents & events);
     }
 };
 
@@ -255,16 +200,6 @@ private:
     std::thread thread;
 };
 
-class VerboseScope
-{
-public:
-    explicit VerboseScope(bool on) : saved(verbose) { verbose = on; }
-    ~VerboseScope() { verbose = saved; }
-
-private:
-    bool saved;
-};
-
 class PacketLinkWire : public ::testing::Test
 {
 protected:
@@ -279,7 +214,7 @@ protected:
     int receive(const Bytes& wire, int capacity, Bytes& out, int* received = nullptr,
                 bool fast = false)
     {
-        EXPECT_TRUE(pty.write(wire));
+        EXPECT_TRUE(pty.send(wire));
         out.assign(static_cast<size_t>(capacity) + 8, 0xEE);
         return link.receivePacket(out.data(), capacity, fast, received);
     }
@@ -340,7 +275,7 @@ TEST_F(PacketLinkWire, GoldenSend)
         Peer peer([&] {
             got = pty.readPacket(sent);
             if (got && row.command)
-                pty.write(packet('%', sent.seq, {0x01}));
+                pty.send(packet('%', sent.seq, {0x01}));
         });
         const int rc = link.sendPacket(row.payload.data(), static_cast<int>(row.payload.size()),
                                        row.command, false);
@@ -561,7 +496,7 @@ TEST_F(PacketLinkWire, FastReceiveRestoresLineSpeedOnEveryWayOut)
         Peer peer([&] {
             switched = pty.waitForSpeed(B38400);
             if (switched && !row.wire.empty())
-                pty.write(row.wire);
+                pty.send(row.wire);
         });
         uint8_t out[2] = {};
         testing::internal::CaptureStdout();
@@ -599,7 +534,7 @@ TEST_F(PacketLinkWire, ThreeRefusalsUseThreeSequenceNumbers)
         Sent sent;
         for (int i = 0; i < 3 && pty.readPacket(sent); ++i) {
             seqs.push_back(sent.seq);
-            pty.write(packet('%', sent.seq, {0x00}));
+            pty.send(packet('%', sent.seq, {0x00}));
         }
     });
     const uint8_t cmd = 0x02;
@@ -644,11 +579,11 @@ TEST_F(PacketLinkWire, BrokenAcknowledgementIsRetried)
             if (!pty.readPacket(sent))
                 return;
             seqs.push_back(sent.seq);
-            pty.write(row.first(sent.seq));
+            pty.send(row.first(sent.seq));
             if (!pty.readPacket(sent))
                 return;
             seqs.push_back(sent.seq);
-            pty.write(packet('%', sent.seq, {0x01}));
+            pty.send(packet('%', sent.seq, {0x01}));
         });
         const uint8_t cmd = 0x03;
         EXPECT_EQ(link.sendPacket(&cmd, 1, true, false), 0);
@@ -665,7 +600,7 @@ TEST_F(PacketLinkWire, SequenceWrapsFrom65535To0)
         Sent sent;
         for (int i = 0; i < 2 && pty.readPacket(sent); ++i) {
             seqs.push_back(sent.seq);
-            pty.write(packet('%', sent.seq, {0x01}));
+            pty.send(packet('%', sent.seq, {0x01}));
         }
     });
     const uint8_t cmd = 0x00;
@@ -772,7 +707,7 @@ TEST_F(PacketLinkWire, CompressIgnoredForCommands)
     Peer peer([&] {
         got = pty.readPacket(sent);
         if (got)
-            pty.write(packet('%', sent.seq, {0x01}));
+            pty.send(packet('%', sent.seq, {0x01}));
     });
     const Bytes cmd = concat({0x09}, repeat(40, 0));
     EXPECT_EQ(link.sendPacket(cmd.data(), static_cast<int>(cmd.size()), true, true), 0);

@@ -9,28 +9,26 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "core/bytes.h"
 #include "core/run_options.h"
-#include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "sim/agent_packet.h"
 #include "sim/pty_port.h"
 #include "transfer/commands.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/temp_file.h"
+#include "tests/support/verbose_scope.h"
 
 namespace {
 
@@ -144,32 +142,6 @@ ScriptedAgent::Script smallDisk()
     };
 }
 
-class TempPath {
-public:
-    TempPath()
-    {
-        std::string pattern = ::testing::TempDir() + "read_disk_test_XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = mkstemp(name.data());
-        if (fd >= 0)
-            ::close(fd);
-        path = name.data();
-    }
-    ~TempPath() { std::remove(path.c_str()); }
-    Bytes contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void set(const Bytes& b) const
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    std::string path;
-};
-
 // The expected image of smallDisk, title and protect byte as the r flow stamps them.
 Bytes smallDiskImage(const char* title, uint8_t protect)
 {
@@ -216,7 +188,7 @@ TEST(ReadDisk, SmallDiskGivesExactImageAndCommandSequence)
     ASSERT_TRUE(agent.opened());
     DiskClient client;
     ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-    TempPath file;
+    testsupport::TempFile file("image.d88");
     RunOptions options = readOptions(file.path);
     std::memcpy(options.title, "floppy\0\0\0\0\0\0\0\0\0\0", 16);
     options.protect = true;
@@ -281,14 +253,15 @@ TEST(ReadDisk, ErrorSectorsAndVerboseLines)
     ASSERT_TRUE(agent.opened());
     DiskClient client;
     ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-    TempPath file;
+    testsupport::TempFile file("image.d88");
 
-    const bool wasVerbose = verbose;
-    verbose = true;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(readCommand(client, readOptions(file.path)).completed);
-    const std::string out = testing::internal::GetCapturedStdout();
-    verbose = wasVerbose;
+    std::string out;
+    {
+        testsupport::VerboseScope on(true);
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(readCommand(client, readOptions(file.path)).completed);
+        out = testing::internal::GetCapturedStdout();
+    }
 
     const char* const lines[] = {
         "disk index: 1\n",
@@ -367,7 +340,7 @@ TEST(ReadDisk, ReplyWithDataOutsideItStopsTheRead)
         ASSERT_TRUE(agent.opened());
         DiskClient client;
         ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-        TempPath file;
+        testsupport::TempFile file("image.d88");
         testing::internal::CaptureStdout();
         const Outcome outcome = readCommand(client, readOptions(file.path));
         testing::internal::GetCapturedStdout();
@@ -412,7 +385,7 @@ TEST(ReadDisk, NoHeaderMeansNoStamp)
         ASSERT_TRUE(agent.opened());
         DiskClient client;
         ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-        TempPath file;
+        testsupport::TempFile file("image.d88");
         RunOptions options = readOptions(file.path);
         options.medium = row.medium;
         testing::internal::CaptureStdout();
@@ -432,9 +405,8 @@ TEST(ReadDisk, BrokenFileIsLeftAlone)
     ASSERT_TRUE(agent.opened());
     DiskClient client;
     ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-    TempPath file;
     const Bytes broken(700, 0);   // diskSize 0
-    file.set(broken);
+    testsupport::TempFile file("image.d88", broken);
     const Outcome outcome = readCommand(client, readOptions(file.path));
     EXPECT_EQ(outcome.step, Step::ImageOpen);
     EXPECT_EQ(outcome.cause, Cause::DamagedImage);
@@ -468,8 +440,7 @@ TEST(ReadDisk, ReplacingAnInterruptedImageCutsItsTail)
         ASSERT_TRUE(agent.opened());
         DiskClient client;
         ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
-        TempPath file;
-        file.set(row.before);
+        testsupport::TempFile file("image.d88", row.before);
         testing::internal::CaptureStdout();
         EXPECT_TRUE(readCommand(client, readOptions(file.path)).completed);
         testing::internal::GetCapturedStdout();
@@ -515,32 +486,19 @@ TEST(DumpRoms, TwoDOnlyDiskRomAndShortBanks)
     DiskClient client;
     ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
 
-    std::string dir = ::testing::TempDir() + "dump_roms_XXXXXX";
-    std::vector<char> name(dir.begin(), dir.end());
-    name.push_back('\0');
-    ASSERT_NE(mkdtemp(name.data()), nullptr);
-    dir = name.data();
+    // The dump writes its files into the working folder.
+    testsupport::TempDir dir;
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
 
     testing::internal::CaptureStdout();
     const bool ok = client.dumpRoms().completed;
     const std::string out = testing::internal::GetCapturedStdout();
-    auto load = [](const char* file) {
-        std::ifstream in(file, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    const Bytes diskRom = load("disk.rom");
-    const Bytes n88zero = load("n88_0.rom");
-    const Bytes n88 = load("n88.rom");
-    const char* const files[] = {"n88.rom",   "n80.rom",   "n88_0.rom", "n88_1.rom",
-                                 "n88_2.rom", "n88_3.rom", "disk.rom"};
-    for (const char* file : files)
-        std::remove(file);
-    const bool back = chdir(previous) == 0;
-    rmdir(dir.c_str());
-    ASSERT_TRUE(back);
+    ASSERT_EQ(chdir(previous), 0);
+    const Bytes diskRom = testsupport::readFile(dir.file("disk.rom"));
+    const Bytes n88zero = testsupport::readFile(dir.file("n88_0.rom"));
+    const Bytes n88 = testsupport::readFile(dir.file("n88.rom"));
 
     EXPECT_TRUE(ok);
     EXPECT_NE(out.find("(25/26)\r\n\n"), std::string::npos) << out;

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +27,7 @@
 #include "sim/sim_options.h"
 #include "tests/support/expand_reply.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -295,9 +295,7 @@ public:
     explicit AgentRun(sim::SimOptions o, bool sample = true, int blankMedium = -1)
         : options(std::move(o))
     {
-        static int counter = 0;
-        logPath = ::testing::TempDir() + "/sim_agent_test_" + std::to_string(getpid()) + "_" +
-                  std::to_string(counter++) + ".log";
+        logPath = dir.file("agent.log");
         options.logPath = logPath;
         if (options.maxMs == 0)
             options.maxMs = 20000;
@@ -317,11 +315,7 @@ public:
                 sessions = agent.sessionsCompleted();
             });
     }
-    ~AgentRun()
-    {
-        finish();
-        std::remove(logPath.c_str());
-    }
+    ~AgentRun() { finish(); }
     // Lets the agent end by itself within timeoutMs, then stops it.
     void finish(int timeoutMs = 0)
     {
@@ -334,15 +328,7 @@ public:
         thread.join();
     }
     bool ended() const { return sessions >= 0; }
-    std::vector<std::string> logLines() const
-    {
-        std::vector<std::string> lines;
-        std::ifstream in(logPath);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> logLines() const { return testsupport::readLines(logPath); }
     int countLines(const std::string& needle) const
     {
         int n = 0;
@@ -360,6 +346,7 @@ public:
         return all;
     }
 
+    testsupport::TempDir dir; // first: removed after the log is closed
     sim::SimOptions options;
     sim::PtyPort port;
     sim::SimLog log;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,17 +18,13 @@
 #include "sim/medium_faults.h"
 #include "sim/sample_disk.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using testsupport::hexDump;
 
 using Bytes = std::vector<uint8_t>;
-
-std::string tempPath(const std::string& name)
-{
-    return testing::TempDir() + "sim_floppy_" + name;
-}
 
 // --- an independent decoder of the track reply ------------------------------
 
@@ -602,24 +597,11 @@ void expectSameTracks(const sim::Floppy& a, const sim::Floppy& b)
     }
 }
 
-Bytes readAll(const std::string& path)
-{
-    Bytes out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return out;
-    uint8_t buf[4096];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.insert(out.end(), buf, buf + got);
-    std::fclose(f);
-    return out;
-}
-
 TEST(SimFloppyFile, SaveThenLoadRoundTrip)
 {
     const sim::Floppy sample = sim::makeSampleFloppy();
-    const std::string path = tempPath("roundtrip.d88");
+    const testsupport::TempDir dir;
+    const std::string path = dir.file("roundtrip.d88");
     std::string error;
     ASSERT_TRUE(sample.save(path, &error)) << error;
     sim::Floppy back;
@@ -627,7 +609,7 @@ TEST(SimFloppyFile, SaveThenLoadRoundTrip)
     EXPECT_TRUE(back.loadWarnings().empty());
     expectSameTracks(sample, back);
 
-    const Bytes file = readAll(path);
+    const Bytes file = testsupport::readFile(path);
     ASSERT_GE(file.size(), 688u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data())), "ferry88sim");
     EXPECT_EQ(file[27], 0x00);
@@ -635,7 +617,6 @@ TEST(SimFloppyFile, SaveThenLoadRoundTrip)
     EXPECT_EQ(readLe32(&file[32]), 688u);
     for (int t = 13; t < 164; ++t)
         EXPECT_EQ(readLe32(&file[32 + 4 * t]), 0u) << t;
-    std::remove(path.c_str());
 }
 
 TEST(SimFloppyFile, SaveDropsDataOfSectorsWithoutADataField)
@@ -648,22 +629,23 @@ TEST(SimFloppyFile, SaveDropsDataOfSectorsWithoutADataField)
     f.track(100).back().status = 0xF0;
     f.track(100).push_back(sector(50, 0, 3, 1, 0x30));
     f.track(100).back().status = 0xB0;
-    const std::string path = tempPath("nodata.d88");
+    const testsupport::TempDir dir;
+    const std::string path = dir.file("nodata.d88");
     ASSERT_TRUE(f.save(path, nullptr));
-    const Bytes file = readAll(path);
+    const Bytes file = testsupport::readFile(path);
     ASSERT_EQ(file.size(), 688u + 3 * 16 + 256);
     EXPECT_EQ(file[27], 0x10);
     EXPECT_EQ(readLe32(&file[32 + 4 * 100]), 688u);
     EXPECT_EQ(readLe16(&file[688 + 14]), 0);
     EXPECT_EQ(readLe16(&file[688 + 16 + 14]), 0);
     EXPECT_EQ(readLe16(&file[688 + 32 + 14]), 256);
-    std::remove(path.c_str());
 }
 
 sim::Floppy loadBytes(const Bytes& bytes, const std::string& name, int index = 1,
                       bool* ok = nullptr)
 {
-    const std::string path = tempPath(name);
+    const testsupport::TempDir dir;
+    const std::string path = dir.file(name);
     EXPECT_TRUE(sim::writeWholeFile(path, bytes));
     sim::Floppy f;
     std::string error;
@@ -672,7 +654,6 @@ sim::Floppy loadBytes(const Bytes& bytes, const std::string& name, int index = 1
         *ok = loaded;
     else
         EXPECT_TRUE(loaded) << error;
-    std::remove(path.c_str());
     return f;
 }
 
@@ -1068,22 +1049,23 @@ TEST(SimFloppySample, DescribeHeaderFields)
     };
     for (Row row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string path = tempPath("header.d88");
+        const testsupport::TempDir dir;
+        const std::string path = dir.file("header.d88");
         ASSERT_TRUE(sim::writeWholeFile(path, row.image.addRegularTrack(0, 16, 1).build()));
         std::string text;
         EXPECT_TRUE(sim::describeD88(path, &text));
         EXPECT_NE(text.find(row.shown), std::string::npos) << text;
-        std::remove(path.c_str());
     }
 }
 
 TEST(SimFloppySample, Describe)
 {
-    const std::string one = tempPath("describe1.d88");
+    const testsupport::TempDir dir;
+    const std::string one = dir.file("describe1.d88");
     ASSERT_TRUE(sim::makeSampleFloppy().save(one, nullptr));
-    const Bytes sample = readAll(one);
+    const Bytes sample = testsupport::readFile(one);
     const Bytes second = sim::D88Builder(0x20).setTitle("SECOND").addRegularTrack(0, 8, 3).build();
-    const std::string two = tempPath("describe2.d88");
+    const std::string two = dir.file("describe2.d88");
     ASSERT_TRUE(sim::writeWholeFile(two, sim::concatImages({sample, second, Bytes(40, 0x55)})));
 
     std::string text;
@@ -1096,10 +1078,8 @@ TEST(SimFloppySample, Describe)
                              "image 3 at "})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 
-    EXPECT_FALSE(sim::describeD88(tempPath("missing.d88"), &text));
+    EXPECT_FALSE(sim::describeD88(dir.file("missing.d88"), &text));
     EXPECT_FALSE(text.empty());
-    std::remove(one.c_str());
-    std::remove(two.c_str());
 }
 
 } // namespace

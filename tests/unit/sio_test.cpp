@@ -1,78 +1,20 @@
 // sio against the slave side of a pseudo-terminal; the test holds the master.
 #include "link/sio.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "core/verbose.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/pty_master.h"
+#include "tests/support/verbose_scope.h"
 
 namespace {
 
 using testsupport::hexDump;
-
-class Pty {
-public:
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0)
-            return;
-        if (grantpt(master) != 0 || unlockpt(master) != 0) {
-            ::close(master);
-            master = -1;
-            return;
-        }
-        slave = ptsname(master);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    bool ok() const { return master >= 0; }
-    const char* path() const { return slave.c_str(); }
-
-    void send(const std::vector<uint8_t>& bytes)
-    {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n <= 0)
-                return;
-            done += size_t(n);
-        }
-    }
-
-    // Reads until count bytes came, the slave is gone, or 2 s pass without data.
-    std::vector<uint8_t> receive(size_t count)
-    {
-        std::vector<uint8_t> got;
-        uint8_t buffer[1024];
-        while (got.size() < count) {
-            struct pollfd p = {master, POLLIN, 0};
-            if (poll(&p, 1, 2000) <= 0)
-                break;
-            ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            got.insert(got.end(), buffer, buffer + n);
-        }
-        return got;
-    }
-
-private:
-    int master = -1;
-    std::string slave;
-};
+using Pty = testsupport::PtyMaster;
 
 #define REQUIRE_PTY(pty)                                  \
     if (!(pty).ok())                                      \
@@ -99,10 +41,10 @@ TEST(Sio, UnsupportedRateGivesFourAndLeavesClosed)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    EXPECT_EQ(4, port.open(1, 4800, pty.path()));
+    EXPECT_EQ(4, port.open(1, 4800, pty.slave.c_str()));
     EXPECT_FALSE(port.isOpen());
     // The refused open left nothing locked behind.
-    EXPECT_EQ(0, port.open(1, 19200, pty.path()));
+    EXPECT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
 }
 
 TEST(Sio, TimeoutsFollowTheRateAndKeepTheReadConstant)
@@ -110,7 +52,7 @@ TEST(Sio, TimeoutsFollowTheRateAndKeepTheReadConstant)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     EXPECT_EQ(2000, port.readTimeoutConstant());
     EXPECT_EQ(2000, port.writeTimeoutConstant());
     EXPECT_EQ(2u, port.perByteAllowance());
@@ -127,7 +69,7 @@ TEST(Sio, TimeoutsFollowTheRateAndKeepTheReadConstant)
     EXPECT_EQ(9600u, port.currentSpeed());
 
     // A new open starts again from 2000.
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     EXPECT_EQ(2000, port.readTimeoutConstant());
 }
 
@@ -136,7 +78,7 @@ TEST(Sio, ReadWithNothingToReadTimesOut)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     port.setReadTimeout(50);
     uint8_t byte = 0;
     EXPECT_EQ(1, port.read(&byte, 1));
@@ -148,7 +90,7 @@ TEST(Sio, ShortReadIsAFailure)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     port.setReadTimeout(50);
     pty.send({0x41, 0x42});
     uint8_t buffer[3] = {};
@@ -162,14 +104,13 @@ TEST(Sio, ReadFailureIsReportedInVerboseMode)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     port.setReadTimeout(10);
     uint8_t byte = 0;
-    verbose = true;
+    testsupport::VerboseScope on(true);
     testing::internal::CaptureStdout();
     int result = port.read(&byte, 1);
     std::string printed = testing::internal::GetCapturedStdout();
-    verbose = false;
     EXPECT_EQ(1, result);
     EXPECT_EQ("sio::read error\n", printed);
 }
@@ -190,7 +131,7 @@ TEST(Sio, InputIsRaw)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     std::vector<uint8_t> sent = everyDataByte();
     pty.send(sent);
     std::vector<uint8_t> got(sent.size());
@@ -203,7 +144,7 @@ TEST(Sio, OutputIsRaw)
     Pty pty;
     REQUIRE_PTY(pty);
     sio port;
-    ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
     std::vector<uint8_t> sent;
     for (int i = 0; i < 256; ++i)
         sent.push_back(uint8_t(i));
@@ -221,7 +162,7 @@ TEST(Sio, WriteJustBeforeCloseArrives)
         sent[i] = uint8_t(i * 7 + 3);
     {
         sio port;
-        ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+        ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
         EXPECT_EQ(0, port.write(sent.data(), int(sent.size())));
         EXPECT_EQ(0, port.close());
     }
@@ -236,11 +177,11 @@ TEST(Sio, PortIsNotShared)
     REQUIRE_PTY(pty);
     sio first;
     sio second;
-    ASSERT_EQ(0, first.open(1, 19200, pty.path()));
-    EXPECT_EQ(3, second.open(1, 19200, pty.path()));
+    ASSERT_EQ(0, first.open(1, 19200, pty.slave.c_str()));
+    EXPECT_EQ(3, second.open(1, 19200, pty.slave.c_str()));
     EXPECT_FALSE(second.isOpen());
     first.close();
-    EXPECT_EQ(0, second.open(1, 19200, pty.path()));
+    EXPECT_EQ(0, second.open(1, 19200, pty.slave.c_str()));
 }
 
 TEST(Sio, DestructionAndReopenReleaseThePort)
@@ -249,12 +190,12 @@ TEST(Sio, DestructionAndReopenReleaseThePort)
     REQUIRE_PTY(pty);
     {
         sio port;
-        ASSERT_EQ(0, port.open(1, 19200, pty.path()));
+        ASSERT_EQ(0, port.open(1, 19200, pty.slave.c_str()));
         // Reopening the same object closes first, so its own lock is no obstacle.
-        EXPECT_EQ(0, port.open(1, 9600, pty.path()));
+        EXPECT_EQ(0, port.open(1, 9600, pty.slave.c_str()));
     }
     sio other;
-    EXPECT_EQ(0, other.open(1, 19200, pty.path()));
+    EXPECT_EQ(0, other.open(1, 19200, pty.slave.c_str()));
 }
 
 TEST(Sio, ClosedPortRefusesTransfers)

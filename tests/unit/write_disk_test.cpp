@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -14,11 +11,13 @@
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
+#include "sim/d88_builder.h"
 #include "sim/floppy.h"
 #include "transfer/commands.h"
 #include "transfer/image_check.h"
 #include "transfer/sector_desc.h"
 #include "tests/support/hex_dump.h"
+#include "tests/support/temp_dir.h"
 
 using testsupport::hexDump;
 
@@ -27,65 +26,10 @@ namespace
 
 using Bytes = std::vector<uint8_t>;
 
-struct Record {
-    uint8_t r = 1, n = 1;
-    int sectorCount = -1; // -1: the number of records of the track
-    uint8_t density = d88::kDensityMfm;
-    uint8_t deleted = 0;
-    uint8_t status = 0;
-    int dataSize = -1; // -1: 128 << n
-};
-
-// A D88 image built from a track list; tracks not named are unformatted.
-struct ImageLayout {
-    std::string title = "TEST DISK";
-    uint8_t mediaType = d88::kMedia2D;
-    std::map<int, std::vector<Record>> tracks;
-};
-
-Bytes recordData(int t, const Record& rec, int size)
+// The header of the first image of a file, to damage and encode back.
+d88::D88Header headerOf(const Bytes& image)
 {
-    Bytes b(static_cast<size_t>(size));
-    for (int i = 0; i < size; ++i)
-        b[static_cast<size_t>(i)] = static_cast<uint8_t>(t * 31 + rec.r * 7 + i);
-    return b;
-}
-
-Bytes buildImage(const ImageLayout& layout, d88::D88Header* headerOut = nullptr)
-{
-    d88::D88Header header;
-    std::memcpy(header.title, layout.title.data(), std::min<size_t>(layout.title.size(), 16));
-    header.mediaType = layout.mediaType;
-    Bytes body;
-    for (const auto& [t, records] : layout.tracks) {
-        header.trackOffsets[t] = static_cast<uint32_t>(d88::kHeaderSize + body.size());
-        for (const Record& rec : records) {
-            d88::D88SectorHeader s;
-            s.c = static_cast<uint8_t>(t / 2);
-            s.h = static_cast<uint8_t>(t % 2);
-            s.r = rec.r;
-            s.n = rec.n;
-            s.sectorCount = static_cast<uint16_t>(
-                rec.sectorCount >= 0 ? rec.sectorCount : static_cast<int>(records.size()));
-            s.density = rec.density;
-            s.deleted = rec.deleted;
-            s.status = rec.status;
-            const int size = rec.dataSize >= 0 ? rec.dataSize : (128 << rec.n);
-            s.dataSize = static_cast<uint16_t>(size);
-            uint8_t raw[d88::kSectorHeaderSize];
-            s.encode(raw);
-            body.insert(body.end(), raw, raw + sizeof raw);
-            const Bytes data = recordData(t, rec, size);
-            body.insert(body.end(), data.begin(), data.end());
-        }
-    }
-    header.diskSize = static_cast<uint32_t>(d88::kHeaderSize + body.size());
-    Bytes image(d88::kHeaderSize);
-    header.encode(image.data());
-    image.insert(image.end(), body.begin(), body.end());
-    if (headerOut)
-        *headerOut = header;
-    return image;
+    return d88::D88Header::decode(image.data());
 }
 
 void setHeader(Bytes* image, const d88::D88Header& header)
@@ -93,36 +37,20 @@ void setHeader(Bytes* image, const d88::D88Header& header)
     header.encode(image->data());
 }
 
-// ctest runs the tests of this file side by side: each one gets its own names.
-std::string tempPath(const std::string& name)
+// A 2D disk titled TEST DISK with no track formatted.
+sim::D88Builder blankDisk()
 {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    return testing::TempDir() + "write_disk_test_" + (test ? test->name() : "none") + "_" + name;
+    sim::D88Builder disk(d88::kMedia2D);
+    disk.setTitle("TEST DISK");
+    return disk;
 }
 
-std::string writeFile(const std::string& name, const Bytes& bytes)
+// Tracks 0 and 1 of sixteen 256-byte sectors, track 5 of five 1024-byte ones.
+sim::D88Builder sampleDisk()
 {
-    const std::string path = tempPath(name);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr) << path;
-    if (f) {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
-}
-
-std::vector<Record> regular(int count, uint8_t n)
-{
-    std::vector<Record> v;
-    for (int r = 1; r <= count; ++r) {
-        Record rec;
-        rec.r = static_cast<uint8_t>(r);
-        rec.n = n;
-        v.push_back(rec);
-    }
-    return v;
+    sim::D88Builder disk = blankDisk();
+    disk.addRegularTrack(0, 16, 1).addRegularTrack(1, 16, 1).addRegularTrack(5, 5, 3);
+    return disk;
 }
 
 ImageCheck checkFile(const std::string& path, int trackCount = 84)
@@ -133,15 +61,6 @@ ImageCheck checkFile(const std::string& path, int trackCount = 84)
     EXPECT_EQ(image.read(header, d88::kHeaderSize), d88::kHeaderSize);
     d88::repairHeader(header);
     return checkImage(image, header, trackCount);
-}
-
-ImageLayout sampleSpec()
-{
-    ImageLayout layout;
-    layout.tracks[0] = regular(16, 1);
-    layout.tracks[1] = regular(16, 1);
-    layout.tracks[5] = regular(5, 3);
-    return layout;
 }
 
 // ---------------------------------------------------------------------------
@@ -214,12 +133,13 @@ TEST(ImageCheck, FindsTheFirstTrackThatCannotBeLoaded)
          },
          ImageState::BadTrack, 5},
     };
+    const testsupport::TempDir dir;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        d88::D88Header header;
-        Bytes image = buildImage(sampleSpec(), &header);
+        Bytes image = sampleDisk().build();
+        d88::D88Header header = headerOf(image);
         row.damage(&image, &header);
-        const ImageCheck check = checkFile(writeFile("check.d88", image));
+        const ImageCheck check = checkFile(dir.write("check.d88", image));
         EXPECT_EQ(static_cast<int>(check.state), static_cast<int>(row.state));
         EXPECT_EQ(check.track, row.track);
     }
@@ -227,10 +147,10 @@ TEST(ImageCheck, FindsTheFirstTrackThatCannotBeLoaded)
 
 TEST(ImageCheck, SixtyFourRecordsPassAndSixtyFiveDoNot)
 {
+    const testsupport::TempDir dir;
     for (int count : {64, 65}) {
-        ImageLayout layout;
-        layout.tracks[2] = regular(count, 0);
-        const ImageCheck check = checkFile(writeFile("records.d88", buildImage(layout)));
+        const Bytes image = blankDisk().addRegularTrack(2, count, 0).build();
+        const ImageCheck check = checkFile(dir.write("records.d88", image));
         if (count == 64) {
             EXPECT_EQ(check.state, ImageState::Sound);
         } else {
@@ -242,16 +162,15 @@ TEST(ImageCheck, SixtyFourRecordsPassAndSixtyFiveDoNot)
 
 TEST(ImageCheck, OffsetsCountFromTheSelectedImage)
 {
-    Bytes file = buildImage(sampleSpec());
-    ImageLayout second = sampleSpec();
-    second.tracks[3] = regular(8, 2);
-    d88::D88Header header2;
-    Bytes image2 = buildImage(second, &header2);
+    Bytes file = sampleDisk().build();
+    const Bytes image2 = sampleDisk().addRegularTrack(3, 8, 2).build();
+    const d88::D88Header header2 = headerOf(image2);
     const size_t secondStart = file.size();
     file.insert(file.end(), image2.begin(), image2.end());
     // Cut the second image inside its track 5: the first image stays sound.
     file.resize(secondStart + header2.trackOffsets[5] + 20);
-    const std::string path = writeFile("multi.d88", file);
+    const testsupport::TempDir dir;
+    const std::string path = dir.write("multi.d88", file);
 
     for (int index : {1, 2}) {
         ImageFile image;
@@ -335,7 +254,8 @@ struct Loaded {
 Loaded loadFrom(const Bytes& file, int t)
 {
     Loaded l;
-    const std::string path = writeFile("load.d88", file);
+    const testsupport::TempDir dir;
+    const std::string path = dir.write("load.d88", file);
     ImageFile image;
     EXPECT_TRUE(image.open(path.c_str(), ImageFile::ReadOnly));
     const uint32_t offset = readLe32(file.data() + d88::kTrackTable + 4 * t);
@@ -345,18 +265,13 @@ Loaded loadFrom(const Bytes& file, int t)
 
 TEST(LoadTrack, MapsDensityStatusAndDeletedMark)
 {
-    ImageLayout layout;
-    std::vector<Record> recs(4);
-    recs[0].density = d88::kDensityMfm;
+    sim::D88Builder disk = blankDisk();
+    std::vector<sim::D88Record>& recs = disk.addRegularTrack(4, 4, 1).track(4);
     recs[1].density = d88::kDensityFm;
-    recs[1].r = 2;
-    recs[2].r = 3;
     recs[2].status = 0x10; // deleted data read cleanly, as some tools record it
-    recs[3].r = 4;
     recs[3].status = d88::kStatusDataCrc;
     recs[3].deleted = d88::kDeletedMark;
-    layout.tracks[4] = recs;
-    const Loaded l = loadFrom(buildImage(layout), 4);
+    const Loaded l = loadFrom(disk.build(), 4);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.count, 4);
     EXPECT_EQ(l.descs[0].density, 0x40);
@@ -370,20 +285,19 @@ TEST(LoadTrack, MapsDensityStatusAndDeletedMark)
         EXPECT_EQ(l.descs[i].h, 0);
         EXPECT_EQ(l.descs[i].r, i + 1);
         EXPECT_EQ(l.descs[i].length, 256u);
-        EXPECT_EQ(Bytes(l.descs[i].data, l.descs[i].data + 256), recordData(4, recs[i], 256));
+        EXPECT_EQ(Bytes(l.descs[i].data, l.descs[i].data + 256), recs[i].data);
     }
 }
 
 TEST(LoadTrack, BudgetCutsTheCrossingSectorAndEmptiesTheRest)
 {
     // 15 records of 1000 bytes: 12 fit, the 13th keeps 288, the last two keep none.
-    ImageLayout layout;
-    layout.mediaType = d88::kMedia2HD;
-    std::vector<Record> recs = regular(15, 3);
-    for (Record& r : recs)
-        r.dataSize = 1000;
-    layout.tracks[6] = recs;
-    const Bytes file = buildImage(layout);
+    sim::D88Builder disk = blankDisk();
+    std::vector<sim::D88Record>& recs =
+        disk.setMediaType(d88::kMedia2HD).addRegularTrack(6, 15, 3).track(6);
+    for (sim::D88Record& r : recs)
+        r.data.resize(1000);
+    const Bytes file = disk.build();
     const Loaded l = loadFrom(file, 6);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.count, 15);
@@ -392,7 +306,7 @@ TEST(LoadTrack, BudgetCutsTheCrossingSectorAndEmptiesTheRest)
         const uint32_t want = i < 12 ? 1000 : i == 12 ? 288 : 0;
         EXPECT_EQ(l.descs[i].length, want);
         EXPECT_EQ(l.descs[i].r, i + 1); // later records are still found at their place
-        const Bytes full = recordData(6, recs[i], 1000);
+        const Bytes& full = recs[i].data;
         EXPECT_EQ(Bytes(l.descs[i].data, l.descs[i].data + want),
                   Bytes(full.begin(), full.begin() + want));
     }
@@ -425,12 +339,11 @@ TEST(LoadTrack, SectorCountOfTheLastRecordDecides)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ImageLayout layout;
-        std::vector<Record> recs = regular(3, 1);
+        sim::D88Builder disk = blankDisk();
+        std::vector<sim::D88Record>& recs = disk.addRegularTrack(0, 3, 1).track(0);
         for (size_t i = 0; i < recs.size(); ++i)
             recs[i].sectorCount = row.counts[i];
-        layout.tracks[0] = recs;
-        const Loaded l = loadFrom(buildImage(layout), 0);
+        const Loaded l = loadFrom(disk.build(), 0);
         ASSERT_TRUE(l.ok);
         EXPECT_EQ(l.count, row.loaded);
     }
@@ -438,14 +351,11 @@ TEST(LoadTrack, SectorCountOfTheLastRecordDecides)
 
 TEST(LoadTrack, ShortReadAndTooManyRecordsFail)
 {
-    ImageLayout layout;
-    layout.tracks[0] = regular(4, 1);
-    Bytes file = buildImage(layout);
+    Bytes file = blankDisk().addRegularTrack(0, 4, 1).build();
     file.resize(file.size() - 1);
     EXPECT_FALSE(loadFrom(file, 0).ok);
 
-    layout.tracks[0] = regular(65, 0);
-    EXPECT_FALSE(loadFrom(buildImage(layout), 0).ok);
+    EXPECT_FALSE(loadFrom(blankDisk().addRegularTrack(0, 65, 0).build(), 0).ok);
 }
 
 // ---------------------------------------------------------------------------
@@ -485,15 +395,15 @@ TEST(WriteDisk, RefusesAnyMediumButTwoDWithoutTwoHdDrive)
         uint8_t mediaType;
         const char* name;
     } rows[] = {{d88::kMedia2HD, "2HD"}, {d88::kMedia2DD, "2DD"}};
+    const testsupport::TempDir dir;
     for (const auto& row : rows) {
-        ImageLayout layout = sampleSpec();
-        layout.mediaType = row.mediaType;
-        layout.title = "ABCDEFGHIJKLMNOP";
-        d88::D88Header header;
-        Bytes file = buildImage(layout, &header);
-        header.title[16] = 'Q'; // a title field without its NUL shows 16 characters
-        setHeader(&file, header);
-        const WriteRun run = writeFrom(writeFile("refuse.d88", file));
+        // A title field without its NUL shows 16 characters.
+        const std::string title = "ABCDEFGHIJKLMNOPQ";
+        const Bytes file = sampleDisk()
+                               .setMediaType(row.mediaType)
+                               .setTitleBytes(Bytes(title.begin(), title.end()))
+                               .build();
+        const WriteRun run = writeFrom(dir.write("refuse.d88", file));
         EXPECT_FALSE(run.result);
         const std::string want =
             c((std::string("[ABCDEFGHIJKLMNOP] (") + row.name + ") を書き戻します.\n").c_str()) +
@@ -509,10 +419,10 @@ TEST(WriteDisk, RefusesAnyMediumButTwoDWithoutTwoHdDrive)
 
 TEST(WriteDisk, DamagedImageStopsBeforeThePrompt)
 {
-    d88::D88Header header;
-    Bytes file = buildImage(sampleSpec(), &header);
-    file.resize(header.trackOffsets[5] + 8);
-    const WriteRun run = writeFrom(writeFile("damaged.d88", file));
+    Bytes file = sampleDisk().build();
+    file.resize(headerOf(file).trackOffsets[5] + 8);
+    const testsupport::TempDir dir;
+    const WriteRun run = writeFrom(dir.write("damaged.d88", file));
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.out, c("[TEST DISK] (2D) を書き戻します.\n"));
     EXPECT_EQ(run.outcome.step, Step::ImageRead);
@@ -523,7 +433,8 @@ TEST(WriteDisk, DamagedImageStopsBeforeThePrompt)
 
 TEST(WriteDisk, MissingHeaderIsNoDisk)
 {
-    const WriteRun run = writeFrom(writeFile("short.d88", Bytes(100, 0)));
+    const testsupport::TempDir dir;
+    const WriteRun run = writeFrom(dir.write("short.d88", Bytes(100, 0)));
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, c("指定されたディスクがありません.\n"));
@@ -583,22 +494,18 @@ CommandRun command(const std::string& fileArg)
 
 // Three 2HD images titled ONE, TWO, THREE: writing stops at the refusal, so the
 // title line shows which image was selected without a packet being sent.
-std::string threeImages()
+std::string threeImages(const testsupport::TempDir& dir)
 {
-    Bytes file;
-    for (const char* title : {"ONE", "TWO", "THREE"}) {
-        ImageLayout layout = sampleSpec();
-        layout.title = title;
-        layout.mediaType = d88::kMedia2HD;
-        const Bytes image = buildImage(layout);
-        file.insert(file.end(), image.begin(), image.end());
-    }
-    return writeFile("three.d88", file);
+    std::vector<Bytes> images;
+    for (const char* title : {"ONE", "TWO", "THREE"})
+        images.push_back(sampleDisk().setTitle(title).setMediaType(d88::kMedia2HD).build());
+    return dir.write("three.d88", sim::concatImages(images));
 }
 
 TEST(WriteCommand, SelectsTheImageNamedAfterTheSemicolon)
 {
-    const std::string path = threeImages();
+    const testsupport::TempDir dir;
+    const std::string path = threeImages(dir);
     const struct {
         const char* suffix;
         const char* title;
@@ -615,8 +522,8 @@ TEST(WriteCommand, SelectsTheImageNamedAfterTheSemicolon)
 
 TEST(WriteCommand, NoImageThereIsNoDisk)
 {
-    d88::D88Header header;
-    Bytes one = buildImage(sampleSpec(), &header);
+    const Bytes one = sampleDisk().build();
+    d88::D88Header header = headerOf(one);
     Bytes marker = one;
     header.diskSize = d88::kInProgress;
     setHeader(&marker, header);
@@ -624,17 +531,18 @@ TEST(WriteCommand, NoImageThereIsNoDisk)
     cutSecond.insert(cutSecond.end(), one.begin(), one.begin() + 100);
     Bytes zeroSize = one;
     zeroSize.insert(zeroSize.end(), 688, 0);
+    const testsupport::TempDir dir;
 
     const struct {
         const char* name;
         std::string arg;
     } rows[] = {
-        {"past the last image", writeFile("one.d88", one) + ";2"},
-        {"far past the last image", writeFile("one.d88", one) + ";9"},
-        {"empty file", writeFile("empty.d88", {})},
-        {"interrupted read", writeFile("marker.d88", marker)},
-        {"file ends inside the second header", writeFile("cut.d88", cutSecond) + ";2"},
-        {"size field of 0 on the way", writeFile("zero.d88", zeroSize) + ";3"},
+        {"past the last image", dir.write("one.d88", one) + ";2"},
+        {"far past the last image", dir.write("one.d88", one) + ";9"},
+        {"empty file", dir.write("empty.d88", {})},
+        {"interrupted read", dir.write("marker.d88", marker)},
+        {"file ends inside the second header", dir.write("cut.d88", cutSecond) + ";2"},
+        {"size field of 0 on the way", dir.write("zero.d88", zeroSize) + ";3"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -648,7 +556,8 @@ TEST(WriteCommand, NoImageThereIsNoDisk)
 
 TEST(WriteCommand, MissingFileCannotBeOpened)
 {
-    const CommandRun run = command(tempPath("does_not_exist.d88") + ";2");
+    const testsupport::TempDir dir;
+    const CommandRun run = command(dir.file("does_not_exist.d88") + ";2");
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, c("ファイルを開けません.\n"));
