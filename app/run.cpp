@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "app/closing.h"
 #include "app/options.h"
 #include "app/upload_loader.h"
 #include "app/usage.h"
 #include "core/console.h"
+#include "core/interrupt.h"
 #include "core/run_options.h"
 #include "link/connected_path.h"
 #include "transfer/commands.h"
@@ -49,7 +51,9 @@ int runFerry(int argc, const char* const* argv)
     else
         console::out("通信ポート %d, %d bps で接続します.\n\n", options.port, options.speed);
 
-    if (options.command == 'b')
-        return uploadLoader(options.port, options.speed, options.path());
-    return runConnected(options, flowFor(options.command), usageExit);
+    interrupts::install();
+    const Outcome outcome = options.command == 'b'
+                                ? uploadLoader(options.port, options.speed, options.path())
+                                : runConnected(options, flowFor(options.command), usageExit);
+    return closeRun(outcome, options);
 }

@@ -102,7 +102,7 @@ static uint32_t sizeFieldAt(ImageFile& image, int64_t sum)
     return readLe32(field);
 }
 
-bool selectImage(ImageFile& image, int index, Selected* where)
+bool selectImage(ImageFile& image, int index, Selected* where, int* number)
 {
     // The walk runs right after open, so positions count from the file start.
     image.baseOffset = 0;
@@ -136,6 +136,8 @@ bool selectImage(ImageFile& image, int index, Selected* where)
         else
             *where = Selected::Image;
     }
+    if (number)
+        *number = i;
     if (verbose)
         console::out("disk index: %d\n", i);
     image.baseOffset = static_cast<int32_t>(sum);

@@ -102,8 +102,10 @@ const char* mediumName(int medium);
 enum class Selected { Image, InProgress, EndOfFile };
 
 // Walks the images of an open file to the index-th (from 1) and sets its base
-// offset there. False on a size field of 0 or above kMaxImageSize.
-bool selectImage(ImageFile& image, int index, Selected* where = nullptr);
+// offset there. False on a size field of 0 or above kMaxImageSize. *number
+// (when given) is the number of the image selected, counted from 1: where a
+// new image would go, for an index beyond the last.
+bool selectImage(ImageFile& image, int index, Selected* where = nullptr, int* number = nullptr);
 
 // Zeroes the header bytes from the smallest non-zero offset among the first 84
 // track entries up to the end of the header, when that offset lies inside it.

@@ -42,8 +42,10 @@ bool ImageFile::open(const char* name, unsigned flags)
 
     handle = fd;
     state = (fd >= 0 ? uint32_t(Open) : 0u) | (readOnly ? uint32_t(ReadOnlyState) : 0u);
-    if (fd < 0)
+    if (fd < 0) {
         lastError = error == ENOENT ? 1 : error == EWOULDBLOCK ? 2 : -1;
+        systemError = error;
+    }
     baseOffset = 0;
     return fd >= 0;
 }
@@ -67,8 +69,10 @@ int ImageFile::read(void* buffer, int length)
         ssize_t n = ::read(int(handle), p + done, size_t(length - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0) {
+            systemError = errno;
             return -1;
+        }
         if (n == 0)
             break;
         done += int(n);
@@ -86,8 +90,10 @@ int ImageFile::write(const void* buffer, int length)
         ssize_t n = ::write(int(handle), p + done, size_t(length - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            systemError = n < 0 ? errno : ENOSPC;
             return -1;
+        }
         done += int(n);
     }
     return done;
@@ -112,9 +118,15 @@ bool ImageFile::seek(int32_t offset, int origin)
     // Positions are signed 32-bit; a target outside them fails as on Windows,
     // where the pointer is moved by the low 32 bits only.
     int64_t target = from + offset;
-    if (from < 0 || target < 0 || target > INT32_MAX)
+    if (from < 0 || target < 0 || target > INT32_MAX) {
+        systemError = EINVAL;
         return false;
-    return lseek(fd, off_t(target), SEEK_SET) == off_t(target);
+    }
+    if (lseek(fd, off_t(target), SEEK_SET) != off_t(target)) {
+        systemError = errno;
+        return false;
+    }
+    return true;
 }
 
 int32_t ImageFile::tell()

@@ -34,6 +34,7 @@ bool ImageFile::open(const char* name, unsigned flags)
     if (!ok) {
         DWORD error = GetLastError();
         lastError = error == ERROR_FILE_NOT_FOUND ? 1 : error == ERROR_SHARING_VIOLATION ? 2 : -1;
+        systemError = int(error);
     }
     baseOffset = 0;
     return ok;
@@ -51,18 +52,26 @@ void ImageFile::close()
 int ImageFile::read(void* buffer, int length)
 {
     DWORD got = 0;
-    if (!isOpen() || length < 0 ||
-        !ReadFile(asHandle(handle), buffer, DWORD(length), &got, nullptr))
+    if (!isOpen() || length < 0)
         return -1;
+    if (!ReadFile(asHandle(handle), buffer, DWORD(length), &got, nullptr)) {
+        systemError = int(GetLastError());
+        return -1;
+    }
     return int(got);
 }
 
 int ImageFile::write(const void* buffer, int length)
 {
     DWORD written = 0;
-    if (!isOpen() || (state & ReadOnlyState) || length < 0 ||
-        !WriteFile(asHandle(handle), buffer, DWORD(length), &written, nullptr))
+    if (!isOpen() || (state & ReadOnlyState) || length < 0)
         return -1;
+    if (!WriteFile(asHandle(handle), buffer, DWORD(length), &written, nullptr)) {
+        systemError = int(GetLastError());
+        return -1;
+    }
+    if (written != DWORD(length))
+        systemError = ERROR_DISK_FULL;
     return int(written);
 }
 

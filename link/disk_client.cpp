@@ -1,5 +1,7 @@
 #include "link/disk_client.h"
 
+#include "link/protocol.h"
+
 DiskClient::DiskClient() : PacketLink()
 {
     fastReceive = true;
@@ -12,4 +14,43 @@ int DiskClient::connect(int port, int speed, bool allowFast, const char* path)
     // is the only doubled rate the line offers.
     fastReceive = caps.variableRateSerial != 0 && speed == 19200 ? allowFast : false;
     return code;
+}
+
+int DiskClient::sendEnd()
+{
+    const uint8_t end[1] = {wire::kCmdEnd};
+    return sendPacket(end, 1, true, false);
+}
+
+Cause causeOfLinkFailure(int code, LinkFault fault)
+{
+    switch (fault) {
+    case LinkFault::NoAnswer: return Cause::NoAnswer;
+    case LinkFault::HungUp: return Cause::HungUp;
+    case LinkFault::LineError: return Cause::LineError;
+    case LinkFault::Interrupted: return Cause::Interrupted;
+    case LinkFault::Refused: return Cause::Refused;
+    case LinkFault::BadSequence: return Cause::BadSequence;
+    case LinkFault::BadCharacter:
+    case LinkFault::CrcMismatch: return Cause::Corrupted;
+    case LinkFault::BadMethod:
+    case LinkFault::ShortReply: return Cause::BadReply;
+    case LinkFault::None: break;
+    }
+    switch (code) {
+    case wire::kNoPort: return Cause::PortUnusable;
+    case wire::kBadVersion: return Cause::VersionMismatch;
+    case wire::kCrcMismatch: return Cause::Corrupted;
+    case wire::kProtocolError:
+    case wire::kBadMethod: return Cause::BadReply;
+    default: return Cause::NoAnswer;
+    }
+}
+
+Outcome DiskClient::linkFailure(Step step, int code, int where) const
+{
+    Outcome o = Outcome::failed(step, causeOfLinkFailure(code, lastLinkFault()), where);
+    o.linkCode = code;
+    o.systemError = systemError();
+    return o;
 }

@@ -1,9 +1,12 @@
 #pragma once
 // DiskClient: the connected link plus the state of the command operations.
-// connect lives in link/; readDisk, writeDisk, dumpRoms and the track planner
-// live in transfer/.
+// connect lives in link/; readDisk, writeDisk, dumpRoms, the medium query and
+// the track planner live in transfer/. Every operation ends with one Outcome.
 #include <cstdint>
+#include <vector>
 
+#include "core/outcome.h"
+#include "image/d88.h"
 #include "link/packet_link.h"
 
 class ImageFile;
@@ -21,20 +24,32 @@ public:
     int connect(int port, int speed, bool allowFast, const char* path = nullptr);
 
     // Disk reading (transfer/read_disk.cpp).
-    bool readDisk(int drive, int medium, ImageFile& image);
-    int readTrack(bool more, int t, ImageFile& image);
-    // True once readDisk has written the provisional header in this call.
-    bool headerWritten() const { return wroteHeader; }
-    // True when an image write failed during the last readDisk.
-    bool imageWriteFailed() const { return writeFailed; }
+    Outcome readDisk(int drive, int medium, ImageFile& image);
+    // Sends the read-track command that delivers the track named before and
+    // names `next` (more), or the read-last-track command, and receives the
+    // reply. A link code; *received is the reply's length.
+    int requestTrack(bool more, int next, uint8_t* reply, int* received);
 
     // Disk writing (transfer/write_disk.cpp).
-    bool writeDisk(int drive, ImageFile& image);
-    // True when the last writeDisk refused a damaged image before sending anything.
-    bool imageDamaged() const { return damagedImage; }
+    Outcome writeDisk(int drive, ImageFile& image);
+    // Writes the listed tracks of the image whose (repaired) header is given,
+    // one write-track command and payload each, counting them in *summary.
+    Outcome writeTracks(ImageFile& image, const uint8_t* header, const std::vector<int>& tracks,
+                        Summary* summary);
 
     // ROM dump (transfer/dump_roms.cpp).
-    bool dumpRoms();
+    Outcome dumpRoms();
+
+    // The medium query with its disk prompts (transfer/medium_query.cpp). For
+    // reading, medium is the code asked for (-1: any) and a "no disk" answer
+    // asks the user to insert one; for writing, every query follows a prompt
+    // for a new disk. True with the medium code stored; false with *failure
+    // filled, after the message the answer calls for.
+    bool queryMedium(int drive, int medium, bool forWrite, Outcome* failure);
+    // The end command of a command sequence; its link code.
+    int sendEnd();
+    // A failed link operation (sendPacket/receivePacket code) as an outcome.
+    Outcome linkFailure(Step step, int code, int where = -1) const;
 
     // Track format planning (transfer/track_plan.cpp).
     int buildTrackPayload(uint8_t* out, const SectorDesc* descs, int count);
@@ -44,9 +59,7 @@ public:
 
     int medium = -1;
     bool fastReceive = true;
-
-private:
-    bool wroteHeader = false;
-    bool writeFailed = false;
-    bool damagedImage = false;
 };
+
+// The cause of a failed link operation, from its code and what lay behind it.
+Cause causeOfLinkFailure(int code, LinkFault fault);

@@ -79,6 +79,7 @@ int PacketLink::connect(int port, int speed, const char* path)
     disconnect();
     caps = Capabilities{};
     lineSpeed = speed;
+    linkFault = LinkFault::None;
     if (open(port, static_cast<unsigned>(speed), path) != 0)
         return wire::kNoPort;
     setReadTimeout(kHelloTimeoutMs);
@@ -92,8 +93,10 @@ int PacketLink::connect(int port, int speed, const char* path)
     uint8_t record[kCapabilitySize] = {};
     int got = 0;
     code = receivePacket(record, kCapabilitySize, false, &got);
-    if (code == wire::kOk && got < kCapabilitySize)
+    if (code == wire::kOk && got < kCapabilitySize) {
         code = wire::kProtocolError; // a short record would leave fields unset
+        linkFault = LinkFault::ShortReply;
+    }
     if (code != wire::kOk) {
         close();
         return code;
@@ -132,6 +135,24 @@ int PacketLink::disconnect()
     return 0;
 }
 
+void PacketLink::fail(int code, LinkFault why)
+{
+    linkFault = why;
+    throw LinkError{code};
+}
+
+void PacketLink::lineFailure(int code)
+{
+    switch (lastFault()) {
+    case LineFault::HungUp: fail(code, LinkFault::HungUp);
+    case LineFault::SystemError: fail(code, LinkFault::LineError);
+    case LineFault::Interrupted: fail(code, LinkFault::Interrupted);
+    case LineFault::TimedOut:
+    case LineFault::None: break;
+    }
+    fail(code, LinkFault::NoAnswer);
+}
+
 void PacketLink::crcUpdate(uint8_t v)
 {
     crc = static_cast<uint16_t>(crcTable[((crc >> 8) ^ v) & 0xFF] ^ (crc << 8));
@@ -141,18 +162,18 @@ void PacketLink::putChar(int group)
 {
     const uint8_t c = static_cast<uint8_t>((group & 0x7F) + wire::kCharBase);
     if (write(&c, 1) != 0)
-        throw LinkError{wire::kIoError};
+        lineFailure(wire::kIoError);
 }
 
 int PacketLink::getChar()
 {
     uint8_t c = 0;
     if (read(&c, 1) != 0)
-        throw LinkError{wire::kIoError};
+        lineFailure(wire::kIoError);
     if (c < wire::kCharBase || c > wire::kCharLast) {
         // Most often the lead character of the next packet: the next hunt starts with it.
         pushback = c;
-        throw LinkError{wire::kProtocolError};
+        fail(wire::kProtocolError, LinkFault::BadCharacter);
     }
     return c - wire::kCharBase;
 }
@@ -231,10 +252,13 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
 
     const uint8_t lead = acknowledged ? wire::kCommand : compress ? wire::kCompressed : wire::kData;
     int result = wire::kIoError;
+    // The cause of the last failed attempt, whatever the code says: three
+    // acknowledgements with a bad CRC leave -2 but are corrupted replies.
+    LinkFault why = LinkFault::NoAnswer;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         try {
             if (write(&lead, 1) != 0)
-                throw LinkError{wire::kIoError};
+                lineFailure(wire::kIoError);
             crc = kCrcInit;
             bitCount = 0;
             bitAccumulator = 0;
@@ -250,20 +274,33 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
             putByte(static_cast<uint8_t>(sum), false);
             putByte(static_cast<uint8_t>(sum >> 8), false);
             flushBits();
-            if (!acknowledged)
+            if (!acknowledged) {
+                linkFault = LinkFault::None;
                 return wire::kOk;
+            }
 
             // An acknowledgement without a byte accepts nothing: it counts as a refusal.
             uint8_t answer = 0;
-            if (receivePacket(&answer, 1, false) != wire::kOk)
+            if (receivePacket(&answer, 1, false) != wire::kOk) {
+                why = linkFault;
+                // A second Ctrl-C: no more attempts.
+                if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+                    break;
                 continue;
-            if (answer != 0)
+            }
+            if (answer != 0) {
+                linkFault = LinkFault::None;
                 return wire::kOk;
-            throw LinkError{wire::kProtocolError};
+            }
+            fail(wire::kProtocolError, LinkFault::Refused);
         } catch (const LinkError& e) {
             result = e.code;
+            why = linkFault;
+            if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+                break;
         }
     }
+    linkFault = why;
     return result;
 }
 
@@ -280,9 +317,7 @@ int PacketLink::receivePacket(uint8_t* buffer, int capacity, bool fastReceive, i
     int lead = 0;
     int n = 0;
     try {
-        const int code = receiveOnce(buffer, capacity, holding, &lead, &n);
-        if (code != wire::kOk)
-            return code;
+        receiveOnce(buffer, capacity, holding, &lead, &n);
     } catch (const LinkError& e) {
         return e.code;
     }
@@ -293,10 +328,12 @@ int PacketLink::receivePacket(uint8_t* buffer, int capacity, bool fastReceive, i
         return wire::kBadMethod;
     if (received)
         *received = delivered;
+    linkFault = LinkFault::None;
     return wire::kOk;
 }
 
-int PacketLink::receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead, int* length)
+void PacketLink::receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead,
+                             int* length)
 {
     int failures = 0;
     *lead = -1;
@@ -308,9 +345,12 @@ int PacketLink::receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int
         } else {
             uint8_t b = 0;
             if (read(&b, 1) != 0) {
-                // Skipped bytes give nothing back: the hunt as a whole has three failures.
-                if (++failures >= kHuntFailures)
-                    return wire::kIoError;
+                // Skipped bytes give nothing back: the hunt as a whole has three
+                // failures. A line that is gone or a second Ctrl-C needs no more.
+                const LineFault line = lastFault();
+                if (++failures >= kHuntFailures || line == LineFault::HungUp ||
+                    line == LineFault::Interrupted)
+                    lineFailure(wire::kIoError);
                 continue;
             }
             c = b;
@@ -326,7 +366,7 @@ int PacketLink::receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int
     uint16_t seq = getByte(true);
     seq = static_cast<uint16_t>(seq | (getByte(true) << 8));
     if (seq != sequence)
-        throw LinkError{wire::kProtocolError}; // the rest is left for the next hunt to skip
+        fail(wire::kProtocolError, LinkFault::BadSequence); // the rest is left for the next hunt
 
     int n = getByte(true);
     n |= getByte(true) << 8;
@@ -346,14 +386,14 @@ int PacketLink::receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int
     uint16_t sum = getByte(false);
     sum = static_cast<uint16_t>(sum | (getByte(false) << 8));
     if (sum != expected)
-        throw LinkError{wire::kCrcMismatch};
-    return wire::kOk;
+        fail(wire::kCrcMismatch, LinkFault::CrcMismatch);
 }
 
 bool PacketLink::expandPayload(uint8_t* destination, int capacity, const uint8_t* source,
                                int srcLength, int* produced)
 {
     *produced = 0;
+    linkFault = LinkFault::ShortReply;
     if (srcLength < 2) {
         if (verbose)
             console::out("compressed reply without header\n");
@@ -377,6 +417,7 @@ bool PacketLink::expandPayload(uint8_t* destination, int capacity, const uint8_t
     }
     if (method != wire::kMethodRunLength) {
         console::out("unsupported-compression method\n");
+        linkFault = LinkFault::BadMethod;
         return false;
     }
 

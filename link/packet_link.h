@@ -13,6 +13,23 @@ struct LinkError {
     int code;
 };
 
+// What lies behind the link code of the last failed sendPacket, receivePacket
+// or connect, for messages that name the cause. The codes stay as they are:
+// -2 covers a silent agent, a hang-up and three bad acknowledgements alike.
+enum class LinkFault {
+    None,
+    NoAnswer,       // a read timed out
+    HungUp,         // the line went away
+    LineError,      // the system refused a read or a write
+    Interrupted,    // a second Ctrl-C gave up the wait
+    Refused,        // an acknowledgement carried 0
+    BadSequence,    // a reply carried another sequence number
+    BadCharacter,   // a character outside the code inside a body
+    CrcMismatch,    // a packet's CRC did not match
+    BadMethod,      // a compressed reply of a method the PC cannot expand
+    ShortReply,     // a reply shorter than its command's answer
+};
+
 // The agent's 5-byte capability record, as the hello reply carries it.
 struct Capabilities {
     uint8_t agentMajor = 0;
@@ -39,6 +56,7 @@ public:
     int receivePacket(uint8_t* buffer, int capacity, bool fastReceive, int* received = nullptr);
 
     const Capabilities& capabilities() const { return caps; }
+    LinkFault lastLinkFault() const { return linkFault; }
     bool isConnected() const { return connected; }
     uint16_t currentSequence() const { return sequence; }
 
@@ -58,19 +76,23 @@ private:
     void flushBits();
     uint8_t getByte(bool withCrc);
     void crcUpdate(uint8_t v);
+    // Raises LinkError code, with linkFault set from what the port ran into.
+    [[noreturn]] void lineFailure(int code);
+    [[noreturn]] void fail(int code, LinkFault why);
     // Expands a stored or run-length payload of srcLength bytes; false for an
     // unsupported method or a payload that ends before its output is complete.
     bool expandPayload(uint8_t* destination, int capacity, const uint8_t* source,
                        int srcLength, int* produced);
     // The hunt and one packet body: a stored payload into buffer (cut at
     // capacity), a compressed one whole into holding. Raises LinkError.
-    int receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead, int* length);
+    void receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead, int* length);
 
     uint16_t sequence = 0;
     int32_t bitAccumulator = 0;
     int32_t bitCount = 0;
     uint16_t crc = 0;
     bool connected = false;
+    LinkFault linkFault = LinkFault::None;
     int32_t pushback = -1;
     int32_t lineSpeed = 19200;
     LzEncoder encoder;

@@ -4,6 +4,27 @@
 // bit rate, exact-count reads and writes.
 #include <cstdint>
 #include <memory>
+#include <string>
+
+// Why the last read or write of a sio failed.
+enum class LineFault {
+    None,
+    TimedOut,      // the deadline passed with bytes still missing
+    HungUp,        // the far end went away (pseudo-terminal closed, adapter unplugged)
+    SystemError,   // the system refused the call (systemError() says why)
+    Interrupted,   // a second Ctrl-C: the wait was given up
+};
+
+// Why the last open failed, with what the user needs to put it right.
+enum class OpenFault {
+    None,
+    BadNumber,     // port below 1
+    NotFound,      // no such device
+    NoPermission,  // the device exists, the user may not open it
+    InUse,         // another program holds it
+    Refused,       // the system refused to open it for another reason
+    BadSettings,   // it opened, but refused the line settings
+};
 
 class sio {
 public:
@@ -25,6 +46,17 @@ public:
     bool setReadTimeout(int ms);
 
     bool isOpen() const;
+
+    // What the last failed call ran into.
+    LineFault lastFault() const { return fault; }
+    // errno / GetLastError of the last failed call (open, read or write).
+    int systemError() const { return osError; }
+    OpenFault openFault() const { return openProblem; }
+    // The device the last open tried: "COM3", "/dev/ttyS2", "/dev/ttyUSB0".
+    const std::string& deviceName() const { return device; }
+    // Bytes put on the line since construction.
+    uint64_t bytesWritten() const { return written; }
+
     // Values in force, for tests: the read constant (ms), the per-byte
     // allowance m = 20000 / rate + 1 (ms), the write constant and the rate.
     int readTimeoutConstant() const { return readTimeout; }
@@ -37,4 +69,9 @@ private:
     std::unique_ptr<Platform> platform;
     unsigned baudRate = 19200;          // the rate last written by setSpeed
     int readTimeout = 2000;
+    LineFault fault = LineFault::None;
+    OpenFault openProblem = OpenFault::None;
+    int osError = 0;
+    std::string device;
+    uint64_t written = 0;
 };

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "core/console.h"
+#include "core/interrupt.h"
 #include "core/verbose.h"
 
 struct sio::Platform {
@@ -26,8 +27,13 @@ bool sio::isOpen() const
 int sio::open(int port, unsigned speed, const char* path)
 {
     close();
-    if (!path && port < 1)
+    openProblem = OpenFault::None;
+    osError = 0;
+    device.clear();
+    if (!path && port < 1) {
+        openProblem = OpenFault::BadNumber;
         return 2;
+    }
     // The device namespace prefix: a bare "COM10" and above does not open, and
     // USB adapters are often numbered there. It opens COM1 to COM9 all the same.
     // 24 bytes hold the prefix and the largest int.
@@ -35,20 +41,35 @@ int sio::open(int port, unsigned speed, const char* path)
     if (!path) {
         wsprintfA(name, "\\\\.\\COM%d", port);
         path = name;
+        device = name + 4;   // "COM3", as the user knows it
+    } else {
+        device = path;
     }
     readTimeout = 2000;
 
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, /*dwShareMode=*/0,
                            /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                            /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        osError = int(GetLastError());
+        // A COM port that another program holds answers "access denied".
+        switch (osError) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH: openProblem = OpenFault::NotFound; break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: openProblem = OpenFault::InUse; break;
+        default: openProblem = OpenFault::Refused; break;
+        }
         return 3;
+    }
     platform->handle = h;
 
     ZeroMemory(&platform->dcb, sizeof platform->dcb);
     platform->dcb.DCBlength = sizeof(DCB);
     GetCommState(h, &platform->dcb);
     if (!setSpeed(speed)) {
+        openProblem = OpenFault::BadSettings;
         close();
         return 4;
     }
@@ -95,6 +116,8 @@ bool sio::setSpeed(unsigned speed)
     d.fRtsControl = RTS_CONTROL_HANDSHAKE;
     d.fAbortOnError = 0;        // a line error must not block later calls
     bool ok = SetCommState(h, &d) != 0;
+    if (!ok)
+        osError = int(GetLastError());
 
     baudRate = speed;
     setReadTimeout(readTimeout);
@@ -116,11 +139,18 @@ bool sio::setReadTimeout(int ms)
 
 int sio::write(const uint8_t* buffer, int length)
 {
-    DWORD written = 0;
-    if (isOpen() && length >= 0 &&
-        WriteFile(platform->handle, buffer, DWORD(length), &written, nullptr) &&
-        written == DWORD(length))
+    DWORD done = 0;
+    bool ok = isOpen() && length >= 0 && !interrupts::abortRequested() &&
+              WriteFile(platform->handle, buffer, DWORD(length), &done, nullptr);
+    if (!ok && isOpen())
+        osError = int(GetLastError());
+    written += done;
+    if (ok && done == DWORD(length))
         return 0;
+    // A write that ends short without an error has run into its time-out.
+    fault = interrupts::abortRequested() ? LineFault::Interrupted
+            : ok                         ? LineFault::TimedOut
+                                         : LineFault::SystemError;
     if (verbose)
         console::out("sio::write error\n");
     return 1;
@@ -130,10 +160,19 @@ int sio::read(uint8_t* buffer, int length)
 {
     DWORD got = 0;
     // A time-out is not an error to ReadFile: it shows only as a short count.
-    if (isOpen() && length >= 0 &&
-        ReadFile(platform->handle, buffer, DWORD(length), &got, nullptr) &&
-        got == DWORD(length))
+    bool ok = isOpen() && length >= 0 && !interrupts::abortRequested() &&
+              ReadFile(platform->handle, buffer, DWORD(length), &got, nullptr);
+    if (!ok && isOpen())
+        osError = int(GetLastError());
+    if (ok && got == DWORD(length))
         return 0;
+    // An adapter pulled out fails its reads with one of these.
+    fault = interrupts::abortRequested() ? LineFault::Interrupted
+            : ok                         ? LineFault::TimedOut
+            : (osError == ERROR_DEVICE_NOT_CONNECTED || osError == ERROR_BAD_COMMAND ||
+               osError == ERROR_OPERATION_ABORTED || osError == ERROR_GEN_FAILURE)
+                ? LineFault::HungUp
+                : LineFault::SystemError;
     if (verbose)
         console::out("sio::read error\n");
     return 1;

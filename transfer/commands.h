@@ -1,15 +1,17 @@
 #pragma once
 // The command flows that the connected path hands a connected client to.
-// Each returns true when it ran (the run ends with status 0) and false when
-// the run ends with status 1 (its message already printed).
+// Each returns the outcome of its operation, with what the flow itself ran
+// into (a file that cannot be opened, an image that cannot be selected).
 #include <string>
+
+#include "core/outcome.h"
 
 struct RunOptions;
 class DiskClient;
 
-bool readCommand(DiskClient& client, const RunOptions& options);    // r
-bool writeCommand(DiskClient& client, const RunOptions& options);   // w
-bool romCommand(DiskClient& client, const RunOptions& options);     // s
+Outcome readCommand(DiskClient& client, const RunOptions& options);    // r
+Outcome writeCommand(DiskClient& client, const RunOptions& options);   // w
+Outcome romCommand(DiskClient& client, const RunOptions& options);     // s
 
 // i: looks inside D88 files without a port. Returns the exit status.
 int inspectCommand(const RunOptions& options);

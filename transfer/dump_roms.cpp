@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core/console.h"
+#include "core/interrupt.h"
 #include "core/verbose.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
@@ -44,7 +45,7 @@ unsigned selectedRows(uint8_t romBitmap)
 
 } // namespace
 
-bool DiskClient::dumpRoms()
+Outcome DiskClient::dumpRoms()
 {
     const unsigned rows = selectedRows(caps.romBitmap);
     int total = 0;
@@ -54,26 +55,43 @@ bool DiskClient::dumpRoms()
 
     const uint8_t fast = fastReceive ? 1 : 0;
     uint8_t bank[kBankSize];
-    int progress = 0;
+    Summary summary;
+    int lastBank = -1;
+    auto fileFailure = [&](const ImageFile& file, const RomRow& rom) {
+        Outcome o = Outcome::failed(Step::RomFile, Cause::FileError);
+        o.systemError = file.systemError;
+        o.file = rom.file;
+        o.lastDone = lastBank;
+        return o;
+    };
     for (int row = 0; row < static_cast<int>(sizeof kRoms / sizeof kRoms[0]); ++row) {
         if (!(rows & (1u << row)))
             continue;
         const RomRow& rom = kRoms[row];
         ImageFile file;
         if (!file.open(rom.file, ImageFile::CreateAlways))
-            return false;
+            return fileFailure(file, rom);
 
         for (int j = 0; j < rom.banks; ++j) {
-            ++progress;
-            console::out("ROM データを受信中 (%d/%d)\r", progress, total);
+            const int bankNumber = rom.firstBank + j;
+            // A Ctrl-C lets the bank in flight finish and asks for no new one.
+            if (interrupts::stopRequested()) {
+                console::out("\n");
+                Outcome o = Outcome::failed(Step::RomBank, Cause::Interrupted, bankNumber);
+                o.lastDone = lastBank;
+                o.file = rom.file;
+                return o;
+            }
+            console::out("ROM データを受信中 (%d/%d)\r", summary.banks + 1, total);
 
-            const uint8_t request[3] = {wire::kCmdRomBank,
-                                        static_cast<uint8_t>(rom.firstBank + j), fast};
+            const uint8_t request[3] = {wire::kCmdRomBank, static_cast<uint8_t>(bankNumber), fast};
             int code = sendPacket(request, 3, true, false);
             if (code != wire::kOk) {
                 console::out("\nError1: %d\n", code);
-                file.close();
-                return false;
+                Outcome o = linkFailure(Step::RomBank, code, bankNumber);
+                o.lastDone = lastBank;
+                o.file = rom.file;
+                return o;
             }
             // A short reply leaves zeros, not the previous bank, in the file.
             std::memset(bank, 0, sizeof bank);
@@ -81,22 +99,25 @@ bool DiskClient::dumpRoms()
             code = receivePacket(bank, kBankSize, fastReceive, &received);
             if (code != wire::kOk) {
                 console::out("\nError2: %d\n", code);
-                file.close();
-                return false;
+                Outcome o = linkFailure(Step::RomBank, code, bankNumber);
+                o.lastDone = lastBank;
+                o.file = rom.file;
+                return o;
             }
+            ++summary.banks;
             if (verbose && received < kBankSize)
-                console::out("\nbank %.2x: short reply of %d bytes, rest zero\n",
-                             rom.firstBank + j, received);
+                console::out("\nbank %.2x: short reply of %d bytes, rest zero\n", bankNumber,
+                             received);
 
             // A 2D-only machine has a 2 KiB disk ROM: half a bank, and no
             // second bank.
             const bool halfDiskRom = row == kDiskRomRow && caps.hasHdDrive == 0;
             const int length = halfDiskRom ? kBankSize / 2 : kBankSize;
             if (file.write(bank, length) != length) {
-                console::err("\nROM ファイルに書き込めません.\n");
-                file.close();
-                return false;
+                console::out("\n");
+                return fileFailure(file, rom);
             }
+            lastBank = bankNumber;
             if (halfDiskRom)
                 break;
         }
@@ -104,7 +125,11 @@ bool DiskClient::dumpRoms()
     }
     console::out("\n\n");
 
-    const uint8_t end[1] = {wire::kCmdEnd};
-    sendPacket(end, 1, true, false);
-    return true;
+    const int code = sendEnd();
+    if (code != wire::kOk) {
+        Outcome o = linkFailure(Step::End, code);
+        o.lastDone = lastBank;
+        return o;
+    }
+    return Outcome::done(summary);
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kWriteFailedMessage[] = "ディスクイメージに書き込めません.\n";
-
 // Title and write-protect flag go in after the read, over the provisional
 // "made by ferry2"; byte 16 of the title stays NUL.
 bool stampHeader(ImageFile& image, const RunOptions& options)
@@ -24,50 +22,50 @@ bool stampHeader(ImageFile& image, const RunOptions& options)
 
 // Cuts the file at the end of the image just completed, so that the tail of a
 // longer interrupted image it replaced is not taken for a broken next image.
-bool cutAfterImage(ImageFile& image)
+bool cutAfterImage(ImageFile& image, uint32_t size)
 {
-    uint8_t field[4] = {};
-    if (!image.seek(d88::kDiskSize, ImageFile::SeekFromImage) || image.read(field, 4) != 4)
-        return false;
-    const uint32_t size = readLe32(field);
-    if (size == d88::kInProgress || size > d88::kMaxImageSize)
-        return false;
     return image.seek(static_cast<int32_t>(size), ImageFile::SeekFromImage) &&
            image.truncateHere();
 }
 
+Outcome fileFailure(Step step, Cause cause, const ImageFile& image, const RunOptions& options)
+{
+    Outcome o = Outcome::failed(step, cause);
+    o.systemError = image.systemError;
+    o.file = options.fileArg;
+    return o;
+}
+
 } // namespace
 
-bool readCommand(DiskClient& client, const RunOptions& options)
+Outcome readCommand(DiskClient& client, const RunOptions& options)
 {
     ImageFile image;
     if (!image.open(options.fileArg.c_str(), ImageFile::OpenAlways)) {
         console::err("ファイルを作れません.\n");
-        image.close();
-        return false;
+        return fileFailure(Step::ImageOpen, Cause::FileError, image, options);
     }
 
     // A new image goes after the last one, or over an interrupted one.
     d88::Selected where = d88::Selected::EndOfFile;
-    if (!d88::selectImage(image, 99999, &where)) {
+    int number = 1;
+    if (!d88::selectImage(image, 99999, &where, &number)) {
         // Writing at base offset 0 would overwrite the images already there.
-        console::err("ディスクイメージの構造が壊れています.\n");
-        image.close();
-        return false;
+        return fileFailure(Step::ImageOpen, Cause::DamagedImage, image, options);
     }
 
-    const bool completed = client.readDisk(options.drive - 1, options.medium, image);
-
-    // Without a header at the image start a stamp would leave a fragment the
-    // image walk cannot step over; after a failed write the disk is suspect.
-    if (client.headerWritten() && !client.imageWriteFailed()) {
+    Outcome outcome = client.readDisk(options.drive - 1, options.medium, image);
+    if (outcome.cause == Cause::FileError)
+        outcome.file = options.fileArg;
+    outcome.summary.imageIndex = number;
+    // Only a complete image gets its title; an interrupted one keeps its marker.
+    if (outcome.completed || outcome.step == Step::End) {
         bool ok = stampHeader(image, options);
-        if (ok && completed && where == d88::Selected::InProgress)
-            ok = cutAfterImage(image);
+        if (ok && where == d88::Selected::InProgress)
+            ok = cutAfterImage(image, outcome.summary.imageBytes);
         if (!ok)
-            console::err(kWriteFailedMessage);
+            outcome = fileFailure(Step::ImageWrite, Cause::FileError, image, options);
     }
-
     image.close();
-    return true;
+    return outcome;
 }

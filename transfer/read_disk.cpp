@@ -1,8 +1,9 @@
 // Disk reading: one floppy, track by track, into a D88 image.
 #include <cstring>
+#include <vector>
 
-#include "core/bytes.h"
 #include "core/console.h"
+#include "core/interrupt.h"
 #include "core/tick.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -10,223 +11,171 @@
 #include "link/disk_client.h"
 #include "link/protocol.h"
 #include "transfer/sector_reports.h"
+#include "transfer/track_reply.h"
 
 namespace {
-
-const char kWriteFailedMessage[] = "ディスクイメージに書き込めません.\n";
-
-bool writeAll(ImageFile& image, const uint8_t* data, int length)
-{
-    return image.write(data, length) == length;
-}
 
 // Writes the whole header at image offset 0.
 bool writeHeader(ImageFile& image, const d88::D88Header& header)
 {
     uint8_t bytes[d88::kHeaderSize];
     header.encode(bytes);
-    return image.seek(0, ImageFile::SeekFromImage) && writeAll(image, bytes, d88::kHeaderSize);
+    return image.seek(0, ImageFile::SeekFromImage) &&
+           image.write(bytes, d88::kHeaderSize) == d88::kHeaderSize;
+}
+
+Outcome imageFailure(const ImageFile& image, int lastDone)
+{
+    Outcome o = Outcome::failed(Step::ImageWrite, Cause::FileError);
+    o.systemError = image.systemError;
+    o.lastDone = lastDone;
+    return o;
+}
+
+void printSectorLines(const std::vector<SectorReport>& reports, const d88::TrackRecords& track)
+{
+    for (size_t i = 0; i < reports.size(); ++i) {
+        const SectorReport& report = reports[i];
+        console::out("%s %.2x %.2x %.2x %.2x  %.2x %.4x %.4x", report.mode ? "MFM" : "FM",
+                     report.c, report.h, report.r, report.n, report.st0, report.offset,
+                     report.length);
+        switch (track[i].status) {
+        case d88::kStatusDataCrc: console::out(" err:DATA CRC"); break;
+        case d88::kStatusIdCrc: console::out(" err:ID CRC"); break;
+        case d88::kStatusNoDataMark: console::out(" err:MAM"); break;
+        default: break;
+        }
+        console::out("\n");
+    }
+    console::out("\n");
+}
+
+void addToSummary(const d88::TrackRecords& track, Summary* summary)
+{
+    if (track.empty()) {
+        ++summary->unformattedTracks;
+        return;
+    }
+    const TrackCounts counts = countSectors(track);
+    ++summary->formattedTracks;
+    summary->sectors += counts.sectors;
+    summary->idCrcErrors += counts.idCrc;
+    summary->dataCrcErrors += counts.dataCrc;
+    summary->missingAddressMarks += counts.noAddressMark;
+    summary->deletedSectors += counts.deleted;
 }
 
 } // namespace
 
-bool DiskClient::readDisk(int drive, int medium, ImageFile& image)
+int DiskClient::requestTrack(bool more, int next, uint8_t* reply, int* received)
 {
-    wroteHeader = false;
-    writeFailed = false;
+    const uint8_t fast = fastReceive ? 1 : 0;
+    // The command already names the track after the one it delivers: the agent
+    // answers with the track named by the command before (begin names 0).
+    uint8_t command[3] = {wire::kCmdReadTrack, static_cast<uint8_t>(next), fast};
+    if (!more) {
+        command[0] = wire::kCmdReadLastTrack;
+        command[1] = fast;
+    }
+    *received = 0;
+    const int code = sendPacket(command, 3, true, false);
+    if (code != wire::kOk)
+        return code;
+    reply[0] = 0;   // an empty reply reads as an unformatted track
+    return receivePacket(reply, kTrackBufferSize, fastReceive, received);
+}
 
-    this->medium = medium;
+Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image)
+{
+    medium = requested;
     if (caps.hasHdDrive == 0) {
-        if (this->medium == 1 || this->medium == 3) {
+        if (medium == 1 || medium == 3) {
             console::out("この 88 は 2D 専用機です.\n");
-            return true;
+            return Outcome::failed(Step::MediumQuery, Cause::Not2D);
         }
-        this->medium = 0;
+        medium = 0;
     }
+    Outcome failure;
+    if (!queryMedium(drive, medium, false, &failure))
+        return failure;
 
-    bool inputEnded = false;
-    for (;;) {
-        const uint8_t query[3] = {
-            wire::kCmdMedium, static_cast<uint8_t>(drive),
-            static_cast<uint8_t>(this->medium >= 0 && this->medium <= 3 ? this->medium : 0xFF)};
-        if (sendPacket(query, 3, true, false) != wire::kOk)
-            return false;
-        // An empty answer counts as a medium that cannot be told, not as 2D.
-        uint8_t answer = wire::kAnswerUnknownMedium;
-        if (receivePacket(&answer, 1, false) != wire::kOk)
-            return false;
-        this->medium = answer;
-        if (verbose)
-            console::out("media = %d\n", this->medium);
-        if (answer == wire::kAnswerUnknownMedium) {
-            console::out("ディスクの種類が特定できません.\n");
-            return false;
-        }
-        if (answer <= 3)
-            break;
-        if (answer != wire::kAnswerNoDisk) {
-            console::out("ディスク操作に関するエラーが生じました.\n");
-            return false;
-        }
-        // The repeated query asks for any medium: the code now holds 254.
-        console::out("PC88 のドライブ %d にディスクを入れてキーを押してください.\n", drive + 1);
-        // End of input counts as one key press; a drive still empty after it
-        // would otherwise be asked about forever.
-        if (!console::waitKey()) {
-            if (inputEnded) {
-                console::out("%s", console::kNoKeyMessage);
-                return false;
-            }
-            inputEnded = true;
-        }
-    }
-
-    const int trackCount = d88::trackCountFor(this->medium);
-    console::out("ディスクの種類は %s です.\n", d88::mediumName(this->medium));
+    const int trackCount = d88::trackCountFor(medium);
+    console::out("ディスクの種類は %s です.\n", d88::mediumName(medium));
 
     // Provisional header: the marker tells the image walk that this image is
     // incomplete until the final rewrite below.
     d88::D88Header header;
     std::memcpy(header.title, d88::kDefaultTitle, std::strlen(d88::kDefaultTitle));
-    header.mediaType = d88::mediaTypeFor(this->medium);
+    header.mediaType = d88::mediaTypeFor(medium);
     header.diskSize = d88::kInProgress;
-    if (!writeHeader(image, header)) {
-        writeFailed = true;
-        console::err(kWriteFailedMessage);
-        return false;
-    }
-    wroteHeader = true;
+    if (!writeHeader(image, header))
+        return imageFailure(image, -1);
 
     const uint8_t begin[2] = {wire::kCmdBeginRead, 0x00};
     uint8_t ignored = 0;
-    if (sendPacket(begin, 2, true, false) != wire::kOk ||
-        receivePacket(&ignored, 1, false) != wire::kOk)
-        return false;
+    int code = sendPacket(begin, 2, true, false);
+    if (code == wire::kOk)
+        code = receivePacket(&ignored, 1, false);
+    if (code != wire::kOk)
+        return linkFailure(Step::Begin, code);
 
+    Summary summary;
+    std::vector<uint8_t> reply(kTrackBufferSize);
+    d88::TrackRecords track;
+    std::vector<SectorReport> reports;
     const uint32_t start = tickCount();
     for (int t = 0; t < trackCount; ++t) {
+        // A Ctrl-C lets the track in flight finish and starts no new one.
+        if (interrupts::stopRequested()) {
+            Outcome o = Outcome::failed(Step::ReadTrack, Cause::Interrupted, t);
+            o.lastDone = t - 1;
+            return o;
+        }
         header.trackOffsets[t] = static_cast<uint32_t>(image.tell());
-        const int stored = readTrack(t < trackCount - 1, t, image);
-        if (stored < 0)
-            return false;
-        if (stored == 0)
+        console::out("Track %3d:", t);
+        int received = 0;
+        code = requestTrack(t < trackCount - 1, t + 1, reply.data(), &received);
+        if (code != wire::kOk) {
+            console::out("\n");
+            Outcome o = linkFailure(Step::ReadTrack, code, t);
+            o.lastDone = t - 1;
+            return o;
+        }
+        const int count = received > 0 ? reply[0] : 0;
+        if (count == 0) {
+            console::out(" unformatted.\n");
             header.trackOffsets[t] = 0;
+            ++summary.unformattedTracks;
+            continue;
+        }
+        console::out(" %2d sectors.\n", count);
+        if (!decodeTrackReply(reply.data(), received, t, &track, &reports)) {
+            if (verbose)
+                console::out("track %d: sector reports or data lie outside the reply\n", t);
+            Outcome o = Outcome::failed(Step::ReadTrack, Cause::BadReply, t);
+            o.lastDone = t - 1;
+            return o;
+        }
+        if (verbose)
+            printSectorLines(reports, track);
+        if (!appendTrack(image, track))
+            return imageFailure(image, t - 1);
+        addToSummary(track, &summary);
     }
     console::out("%d ms.\n", static_cast<int>(tickCount() - start));
 
     header.diskSize = static_cast<uint32_t>(image.tell());
-    if (!writeHeader(image, header)) {
-        writeFailed = true;
-        console::err(kWriteFailedMessage);
-        return false;
+    if (!writeHeader(image, header))
+        return imageFailure(image, trackCount - 1);
+    summary.imageBytes = header.diskSize;
+
+    code = sendEnd();
+    if (code != wire::kOk) {
+        // The image is complete; only the agent may not be ready for the next run.
+        Outcome o = linkFailure(Step::End, code);
+        o.lastDone = trackCount - 1;
+        o.summary = summary;
+        return o;
     }
-
-    const uint8_t end[1] = {wire::kCmdEnd};
-    sendPacket(end, 1, true, false);
-    return true;
-}
-
-int DiskClient::readTrack(bool more, int t, ImageFile& image)
-{
-    d88::D88SectorHeader record;
-    console::out("Track %3d:", t);
-
-    const uint8_t fast = fastReceive ? 1 : 0;
-    // The command for track t already names track t + 1: the agent answers
-    // with the track named by the command before (the begin command names 0).
-    uint8_t command[3];
-    if (more) {
-        command[0] = wire::kCmdReadTrack;
-        command[1] = static_cast<uint8_t>(t + 1);
-        command[2] = fast;
-    } else {
-        command[0] = wire::kCmdReadLastTrack;
-        command[1] = fast;
-        command[2] = fast;
-    }
-    if (sendPacket(command, 3, true, false) != wire::kOk)
-        return -1;
-
-    uint8_t reply[kTrackBufferSize];
-    reply[0] = 0;   // an empty reply reads as an unformatted track
-    int received = 0;
-    if (receivePacket(reply, kTrackBufferSize, fastReceive, &received) != wire::kOk)
-        return -1;
-    if (received > kTrackBufferSize)
-        received = kTrackBufferSize;
-
-    const int count = reply[0];
-    if (count == 0) {
-        console::out(" unformatted.\n");
-        return 0;
-    }
-    console::out(" %2d sectors.\n", count);
-
-    const int dataArea = 1 + count * kReportSize;
-    if (dataArea > received) {
-        if (verbose)
-            console::out("track %d: reply ends inside the sector reports\n", t);
-        return -1;
-    }
-    decodeSectorReports(reply + 1, count, t);
-
-    // Offsets and lengths come from the agent: every sector's data must lie
-    // inside what actually arrived before anything of the track is stored.
-    for (int i = 0; i < count; ++i) {
-        const SectorReport report = SectorReport::parse(reply + 1 + i * kReportSize);
-        const uint8_t status = d88Status(report);
-        const bool carriesData = status != d88::kStatusIdCrc && status != d88::kStatusNoDataMark;
-        if (carriesData && dataArea + report.offset + report.length > received) {
-            if (verbose)
-                console::out("track %d: report %d data lies outside the reply\n", t, i + 1);
-            return -1;
-        }
-    }
-
-    for (int i = 0; i < count; ++i) {
-        const SectorReport report = SectorReport::parse(reply + 1 + i * kReportSize);
-        if (verbose)
-            console::out("%s %.2x %.2x %.2x %.2x  %.2x %.4x %.4x", report.mode ? "MFM" : "FM",
-                         report.c, report.h, report.r, report.n, report.st0, report.offset,
-                         report.length);
-
-        record.c = report.c;
-        record.h = report.h;
-        record.r = report.r;
-        record.n = report.n;
-        record.sectorCount = static_cast<uint16_t>(count);
-        record.density = static_cast<uint8_t>(report.mode ^ 0x40);
-        record.deleted = d88Deleted(report);
-        record.status = d88Status(report);
-        record.dataSize = report.length;
-        if (record.status == d88::kStatusDataCrc) {
-            if (verbose)
-                console::out(" err:DATA CRC");
-        } else if (record.status == d88::kStatusIdCrc) {
-            record.dataSize = 0;
-            if (verbose)
-                console::out(" err:ID CRC");
-        } else if (record.status == d88::kStatusNoDataMark) {
-            record.dataSize = 0;
-            if (verbose)
-                console::out(" err:MAM");
-        }
-        if (verbose)
-            console::out("\n");
-
-        uint8_t bytes[d88::kSectorHeaderSize];
-        record.encode(bytes);
-        const bool written =
-            writeAll(image, bytes, d88::kSectorHeaderSize) &&
-            (record.dataSize == 0 ||
-             writeAll(image, reply + dataArea + report.offset, record.dataSize));
-        if (!written) {
-            writeFailed = true;
-            console::err(kWriteFailedMessage);
-            return -1;
-        }
-    }
-    if (verbose)
-        console::out("\n");
-    return 1;
+    return Outcome::done(summary);
 }

@@ -2,9 +2,7 @@
 #include "link/disk_client.h"
 #include "transfer/commands.h"
 
-bool romCommand(DiskClient& client, const RunOptions& /*options*/)
+Outcome romCommand(DiskClient& client, const RunOptions& /*options*/)
 {
-    // dumpRoms prints its own messages; the run ends normally either way.
-    client.dumpRoms();
-    return true;
+    return client.dumpRoms();
 }

@@ -42,7 +42,7 @@ bool headerPresent(ImageFile& image)
 
 } // namespace
 
-bool writeCommand(DiskClient& client, const RunOptions& options)
+Outcome writeCommand(DiskClient& client, const RunOptions& options)
 {
     std::string name;
     int index = 1;
@@ -51,7 +51,10 @@ bool writeCommand(DiskClient& client, const RunOptions& options)
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
         console::err("ファイルを開けません.\n");
-        return false;
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError);
+        o.systemError = image.systemError;
+        o.file = name;
+        return o;
     }
     // An index past the last image selects the end of the file (where r would
     // append), and an interrupted read leaves a header without a track table:
@@ -60,11 +63,13 @@ bool writeCommand(DiskClient& client, const RunOptions& options)
     if (!d88::selectImage(image, index, &where) || where != d88::Selected::Image ||
         !headerPresent(image)) {
         console::err("指定されたディスクがありません.\n");
-        return false;
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
+        o.file = options.fileArg;
+        return o;
     }
-    // A damaged image is refused before anything reaches the agent; like an
-    // image that cannot be selected, that ends the run with status 1.
-    client.writeDisk(options.drive - 1, image);
+    Outcome outcome = client.writeDisk(options.drive - 1, image);
+    if (outcome.side() == Side::ImageFile)
+        outcome.file = options.fileArg;
     image.close();
-    return !client.imageDamaged();
+    return outcome;
 }

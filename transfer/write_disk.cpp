@@ -1,12 +1,12 @@
 // Disk writing: puts a D88 image back onto a floppy, one write-track command
 // and one track payload per track. The agent formats each track to the
-// payload's layout and writes its sectors; the PC never reads the disk back.
+// payload's layout and writes its sectors.
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "core/bytes.h"
 #include "core/console.h"
-#include "core/verbose.h"
+#include "core/interrupt.h"
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
@@ -14,89 +14,20 @@
 #include "transfer/image_check.h"
 #include "transfer/sector_desc.h"
 
-namespace
+Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
+                                const std::vector<int>& tracks, Summary* summary)
 {
-
-void reportDamage(const ImageCheck& check)
-{
-    if (check.state == ImageState::BadTrack)
-        console::err("ディスクイメージが壊れています (トラック %d).\n", check.track);
-    else
-        console::err("ディスクイメージが壊れています.\n");
-}
-
-} // namespace
-
-bool DiskClient::writeDisk(int drive, ImageFile& image)
-{
-    damagedImage = false;
-    uint8_t header[d88::kHeaderSize];
-    if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
-        console::err("指定されたディスクがありません.\n");
-        damagedImage = true;
-        return false;
-    }
-    d88::repairHeader(header);
-    medium = d88::mediumFor(header[d88::kMediaType]);
-    const int trackCount = d88::trackCountFor(medium);
-
-    char title[17] = {};
-    std::memcpy(title, header + d88::kTitle, 16);
-    console::out("[%.16s] (%s) を書き戻します.\n", title, d88::mediumName(medium));
-
-    // Everything the track loop will read is walked once here, so a damaged
-    // image stops before the floppy in the drive is touched.
-    const ImageCheck check = checkImage(image, header, trackCount);
-    if (check.state != ImageState::Sound) {
-        reportDamage(check);
-        damagedImage = true;
-        return false;
-    }
-
-    if (capabilities().hasHdDrive == 0 && medium != 0) {
-        console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
-                     d88::mediumName(medium));
-        return false;
-    }
-
-    bool inputEnded = false;
-    for (;;) {
-        console::out("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
-                     drive + 1);
-        // End of input counts as one key press; a drive still empty after it
-        // would otherwise be asked about forever.
-        if (!console::waitKey()) {
-            if (inputEnded) {
-                console::out("%s", console::kNoKeyMessage);
-                return false;
-            }
-            inputEnded = true;
-        }
-        const uint8_t query[3] = {wire::kCmdMedium, static_cast<uint8_t>(drive),
-                                  static_cast<uint8_t>(medium | wire::kMediumForWrite)};
-        if (sendPacket(query, 3, true, false) != wire::kOk)
-            return false;
-        // An empty reply reads as "type undetermined" rather than a stale byte.
-        uint8_t answer = wire::kAnswerUnknownMedium;
-        if (receivePacket(&answer, 1, false) != wire::kOk)
-            return false;
-        if (verbose)
-            console::out("media = %d\n", answer);
-        if (answer <= 3)
-            break;
-        if (answer == wire::kAnswerNoDisk)
-            continue;
-        if (answer == wire::kAnswerWriteProtected)
-            console::out("ディスクはライトプロテクトされています.\n");
-        else
-            console::out("ディスク操作に関するエラーが生じました.\n");
-        return false;
-    }
-
     std::vector<SectorDesc> descs(kMaxRecords);
     std::vector<uint8_t> data(kTrackDataSize);
     std::vector<uint8_t> payload(kPayloadSize);
-    for (int t = 0; t < trackCount; ++t) {
+    int lastDone = -1;
+    for (int t : tracks) {
+        // A Ctrl-C lets the track in flight finish and starts no new one.
+        if (interrupts::stopRequested()) {
+            Outcome o = Outcome::failed(Step::WriteTrack, Cause::Interrupted, t);
+            o.lastDone = lastDone;
+            return o;
+        }
         console::out("Track %3d:", t);
         const uint32_t offset = trackDataOffset(header, t);
         int count = 0;
@@ -104,11 +35,12 @@ bool DiskClient::writeDisk(int drive, ImageFile& image)
             console::out(" unformatted");
         } else {
             if (!loadTrack(image, offset, descs.data(), data.data(), &count)) {
-                // The check above walked these records; only a file changed
-                // under us gets here.
+                // The check before the first prompt walked these records; only
+                // a file changed under us gets here.
                 console::out("\n");
-                reportDamage({ImageState::BadTrack, t});
-                return false;
+                Outcome o = Outcome::failed(Step::ImageRead, Cause::DamagedImage, t);
+                o.lastDone = lastDone;
+                return o;
             }
             console::out(" %2d sectors", count);
         }
@@ -117,17 +49,75 @@ bool DiskClient::writeDisk(int drive, ImageFile& image)
         const uint8_t command[4] = {wire::kCmdWriteTrack, static_cast<uint8_t>(t),
                                     static_cast<uint8_t>(length & 0xFF),
                                     static_cast<uint8_t>(length >> 8)};
-        if (sendPacket(command, 4, true, false) != wire::kOk)
-            return false;
-        if (sendPacket(payload.data(), length, false, true) != wire::kOk)
-            return false;
-        uint8_t reply = 0; // not examined: a track the agent could not write does not stop the run
-        if (receivePacket(&reply, 1, false) != wire::kOk)
-            return false;
+        int code = sendPacket(command, 4, true, false);
+        if (code == wire::kOk)
+            code = sendPacket(payload.data(), length, false, true);
+        // The reply byte is not examined: the agent's codes for a track it
+        // could not write are not known to this side.
+        uint8_t reply = 0;
+        if (code == wire::kOk)
+            code = receivePacket(&reply, 1, false);
+        if (code != wire::kOk) {
+            console::out("\n");
+            Outcome o = linkFailure(Step::WriteTrack, code, t);
+            o.lastDone = lastDone;
+            return o;
+        }
         console::out(".\n");
+        ++summary->tracksWritten;
+        lastDone = t;
+    }
+    return Outcome::done(*summary);
+}
+
+Outcome DiskClient::writeDisk(int drive, ImageFile& image)
+{
+    uint8_t header[d88::kHeaderSize];
+    if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
+        console::err("指定されたディスクがありません.\n");
+        return Outcome::failed(Step::ImageOpen, Cause::NoImage);
+    }
+    d88::repairHeader(header);
+    medium = d88::mediumFor(header[d88::kMediaType]);
+    const int trackCount = d88::trackCountFor(medium);
+
+    // The title is CP932 bytes, up to 16 of them and up to a NUL.
+    const std::string title(reinterpret_cast<const char*>(header + d88::kTitle),
+                            strnlen(reinterpret_cast<const char*>(header + d88::kTitle), 16));
+    console::out("[%s] (%s) を書き戻します.\n", console::fromCp932(title).c_str(),
+                 d88::mediumName(medium));
+
+    // Everything the track loop will read is walked once here, so a damaged
+    // image stops before the floppy in the drive is touched.
+    const ImageCheck check = checkImage(image, header, trackCount);
+    if (check.state != ImageState::Sound)
+        return Outcome::failed(Step::ImageRead, Cause::DamagedImage, check.track);
+
+    if (capabilities().hasHdDrive == 0 && medium != 0) {
+        console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
+                     d88::mediumName(medium));
+        return Outcome::failed(Step::MediumQuery, Cause::Not2D);
     }
 
-    const uint8_t end[1] = {wire::kCmdEnd};
-    sendPacket(end, 1, true, false);
-    return true;
+    Outcome failure;
+    if (!queryMedium(drive, medium, true, &failure))
+        return failure;
+
+    std::vector<int> tracks;
+    for (int t = 0; t < trackCount; ++t)
+        tracks.push_back(t);
+    Summary summary;
+    Outcome outcome = writeTracks(image, header, tracks, &summary);
+    if (!outcome.completed)
+        return outcome;
+
+    const int code = sendEnd();
+    if (code != wire::kOk) {
+        Outcome o = linkFailure(Step::End, code);
+        o.lastDone = trackCount - 1;
+        o.summary = summary;
+        return o;
+    }
+    summary.wireBytes = bytesWritten();
+    return Outcome::done(summary);
 }

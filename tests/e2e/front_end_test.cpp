@@ -80,7 +80,9 @@ TEST(Upload, PortZeroFailsBeforeThePrompt)
     EXPECT_EQ(r.out.find("よろしいですか"), std::string::npos);
 }
 
-TEST(Upload, MissingOrEmptyLoaderEndsQuietly)
+// Nothing to send is not a loader sent: status 1 and a message on standard
+// error, standard output as it was.
+TEST(Upload, MissingOrEmptyLoaderFails)
 {
     for (bool create : {false, true}) {
         e2e::TempDir dir;
@@ -88,7 +90,8 @@ TEST(Upload, MissingOrEmptyLoaderEndsQuietly)
             e2e::writeFile(dir.file("ferry2.bas"), {});
         e2e::Pty pty;
         auto r = runFerry2({"b", "-p" + pty.slavePath()}, dir.path(), "\n");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("ferry2.bas"), std::string::npos) << r.err;
         size_t prompt = r.out.find(kPrompt);
         ASSERT_NE(prompt, std::string::npos) << r.out;
         EXPECT_EQ(r.out.substr(prompt + kPrompt.size()), "\n") << "create=" << create;

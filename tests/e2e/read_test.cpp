@@ -193,7 +193,7 @@ TEST(Read, InterruptedReadIsReplaced)
         // Hello (1), medium (2), begin (3), then ten tracks: the line goes after packet 13.
         e2e::Sim sim({"--drive1", dir.file("big.d88"), "--hangup-after", "13"}, dir.path());
         auto r = runFerry2({"r", sim.portArg(), "multi.d88"}, dir.path());
-        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_EQ(r.out.find(" ms.\n"), std::string::npos) << "no elapsed time after a failure";
     }
     auto bytes = e2e::readFile(dir.file("multi.d88"));
@@ -232,7 +232,8 @@ TEST(Read, SilentAgentLeavesTheMarker)
     e2e::Sim sim({"--drive1", dir.file("floppy.d88"), "--silent-after", "6"}, dir.path());
     auto r = runFerry2({"r", sim.portArg(), "out.d88"}, dir.path(), "", 150000);
     EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.err.find("トラック 3 の読み込み: 応答がありません"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("Track   2:"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Track   3:  16 sectors"), std::string::npos) << r.out;
     auto bytes = e2e::readFile(dir.file("out.d88"));
@@ -260,7 +261,7 @@ struct MediumRow {
     std::string stdinText;
     std::string message;         // expected in standard output
     std::vector<std::string> queries;   // medium query payloads, in order
-    bool imageWritten;
+    bool imageWritten;                  // and the read completed
 };
 
 TEST(Read, MediumAnswers)
@@ -292,9 +293,12 @@ TEST(Read, MediumAnswers)
         args.push_back("out.d88");
         auto r = runFerry2(args, dir.path(), row.stdinText);
         std::string label = row.message;
-        EXPECT_EQ(r.status, 0) << label << r.out;
+        EXPECT_EQ(r.status, row.imageWritten ? 0 : 1) << label << r.out;
         EXPECT_NE(r.out.find(row.message), std::string::npos) << label << r.out;
-        EXPECT_NE(r.out.find("終了しました。\n"), std::string::npos) << label;
+        EXPECT_EQ(r.out.find("終了しました。\n") != std::string::npos, row.imageWritten) << label;
+        if (!row.imageWritten) {
+            EXPECT_NE(r.err.find("ディスクの確認: "), std::string::npos) << label << r.err;
+        }
         std::vector<std::string> queries;
         for (const auto& p : e2e::logPayloads(sim.logLines(), '!'))
             if (p.rfind("02", 0) == 0)

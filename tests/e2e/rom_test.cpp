@@ -96,8 +96,10 @@ TEST(RomDump, FailedBankReceiveStops)
     // reply sent) comes with a bad CRC.
     e2e::Sim sim({"--bad-crc", "4"}, dir.path());
     auto r = e2e::runFerry2({"s", sim.portArg()}, dir.path());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("\nError2: -5\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("ROM バンク 40 (n88.rom) の受信: データが壊れています"), std::string::npos)
+        << r.err;
     EXPECT_EQ(r.out.find("\n\n終了しました。"), std::string::npos);
 }
 

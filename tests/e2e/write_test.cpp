@@ -230,21 +230,21 @@ TEST(Write, SelectionAndRefusals)
         many.push_back(e2e::testRecord(2, r, 0));
     tooMany.setTrack(2, many);
 
-    const std::string damaged2 = "ディスクイメージが壊れています (トラック 2).\n";
+    const std::string damaged2 = "ディスクイメージ img.d88 が壊れています (トラック 2).";
     const std::vector<Refusal> rows = {
         {"index past the end", ok2d.build(), "img.d88;2", {}, 1, "",
          "指定されたディスクがありません.\n", false},
-        {"2DD on a 2D-only machine", ok2dd.build(), "img.d88", {"--no-hd"}, 0,
+        {"2DD on a 2D-only machine", ok2dd.build(), "img.d88", {"--no-hd"}, 1,
          "この機種では 2DD のディスクイメージは書き戻しできません．\n", "", false},
-        {"write-protected", ok2d.build(), "img.d88", {"--write-protect"}, 0,
+        {"write-protected", ok2d.build(), "img.d88", {"--write-protect"}, 1,
          "ディスクはライトプロテクトされています.\n", "", true},
-        {"type undetermined", ok2d.build(), "img.d88", {"--unknown-medium"}, 0,
+        {"type undetermined", ok2d.build(), "img.d88", {"--unknown-medium"}, 1,
          "ディスク操作に関するエラーが生じました.\n", "", true},
-        {"truncated", truncated, "img.d88", {}, 1, "", "ディスクイメージが壊れています", false},
+        {"truncated", truncated, "img.d88", {}, 1, "", "ディスクイメージ img.d88 が壊れています", false},
         {"offset past the end", pastEnd.build(), "img.d88", {}, 1, "",
-         "ディスクイメージが壊れています (トラック 1).\n", false},
+         "ディスクイメージ img.d88 が壊れています (トラック 1).", false},
         {"65 records", tooMany.build(), "img.d88", {}, 1, "", damaged2, false},
-        {"offset past diskSize", atEnd.build(), "img.d88", {"--unknown-medium"}, 0,
+        {"offset past diskSize", atEnd.build(), "img.d88", {"--unknown-medium"}, 1,
          "ディスク操作に関するエラーが生じました.\n", "", true},
         {"missing file", {}, "none.d88", {}, 1, "", "ファイルを開けません.\n", false},
     };

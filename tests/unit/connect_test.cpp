@@ -277,9 +277,11 @@ void throwingUsageExit()
 }
 
 // Succeeds when it was handed a connected client and the options it was given.
-bool flowChecksItsArguments(DiskClient& client, const RunOptions& options)
+Outcome flowChecksItsArguments(DiskClient& client, const RunOptions& options)
 {
-    return client.isConnected() && options.drive == 1;
+    if (client.isConnected() && options.drive == 1)
+        return Outcome::done();
+    return Outcome::failed(Step::MediumQuery, Cause::NoKey);
 }
 
 RunOptions optionsFor(const std::string& path, int drive)
@@ -295,10 +297,13 @@ TEST(RunConnected, ConnectionFailure)
     for (bool mode : {false, true}) {
         VerboseScope scope(mode);
         testing::internal::CaptureStdout();
-        const int status = runConnected(optionsFor("/nonexistent/ferry2-tty", 1),
-                                        flowChecksItsArguments, throwingUsageExit);
+        const Outcome outcome = runConnected(optionsFor("/nonexistent/ferry2-tty", 1),
+                                             flowChecksItsArguments, throwingUsageExit);
         const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(status, 1);
+        EXPECT_FALSE(outcome.completed);
+        EXPECT_EQ(outcome.step, Step::Port);
+        EXPECT_EQ(outcome.cause, Cause::PortUnusable);
+        EXPECT_EQ(outcome.file, "/nonexistent/ferry2-tty");
         std::string expected = console::toConsole("通信デバイスの初期化に失敗しました(-1).\n");
         if (mode)
             expected += "connect: port not available\n";
@@ -313,12 +318,13 @@ TEST(RunConnected, FlowOutcome)
         ASSERT_TRUE(agent.ok());
         agent.serve(record(2, 6, 1, 0, 1));
         testing::internal::CaptureStdout();
-        const int status =
+        const Outcome outcome =
             runConnected(optionsFor(agent.slave, drive), flowChecksItsArguments, throwingUsageExit);
         const std::string out = testing::internal::GetCapturedStdout();
         agent.join();
-        EXPECT_EQ(status, drive == 1 ? 0 : 1);
-        EXPECT_EQ(out, drive == 1 ? console::toConsole("終了しました。\n") : "");
+        // The flow's outcome comes back as it was; the closing lines are not printed here.
+        EXPECT_EQ(outcome.completed, drive == 1);
+        EXPECT_EQ(out, "");
     }
 }
 

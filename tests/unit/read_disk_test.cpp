@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -221,8 +223,13 @@ TEST(ReadDisk, SmallDiskGivesExactImageAndCommandSequence)
     options.drive = 2;
 
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(readCommand(client, options));
+    const Outcome outcome = readCommand(client, options);
     const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.summary.formattedTracks, 2);
+    EXPECT_EQ(outcome.summary.unformattedTracks, 82);
+    EXPECT_EQ(outcome.summary.sectors, 32);
+    EXPECT_EQ(outcome.summary.imageIndex, 1);
     EXPECT_NE(out.find("Track   0: 16 sectors.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Track   2: unformatted.\n"), std::string::npos) << out;
 
@@ -279,7 +286,7 @@ TEST(ReadDisk, ErrorSectorsAndVerboseLines)
     const bool wasVerbose = verbose;
     verbose = true;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(readCommand(client, readOptions(file.path)));
+    EXPECT_TRUE(readCommand(client, readOptions(file.path)).completed);
     const std::string out = testing::internal::GetCapturedStdout();
     verbose = wasVerbose;
 
@@ -362,15 +369,18 @@ TEST(ReadDisk, ReplyWithDataOutsideItStopsTheRead)
         ASSERT_EQ(client.connect(1, 19200, true, agent.path().c_str()), 0);
         TempPath file;
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(readCommand(client, readOptions(file.path))) << row.name;
+        const Outcome outcome = readCommand(client, readOptions(file.path));
         testing::internal::GetCapturedStdout();
+        EXPECT_EQ(outcome.step, Step::ReadTrack) << row.name;
+        EXPECT_EQ(outcome.where, 0) << row.name;
+        EXPECT_EQ(outcome.cause, Cause::BadReply) << row.name;
 
-        // The provisional header stays: the image still reads as interrupted.
+        // The provisional header stays, unstamped: the image still reads as interrupted.
         const Bytes image = file.contents();
         ASSERT_EQ(image.size(), 688u) << row.name;
         EXPECT_EQ(readLe32(&image[28]), 0xDEADD13Cu) << row.name;
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 16),
-                  std::string(16, ' '))
+                  std::string("made by ferry2\0\0", 16))
             << row.name;
         const std::vector<Bytes> commands = agent.commands();
         ASSERT_FALSE(commands.empty());
@@ -386,11 +396,12 @@ TEST(ReadDisk, NoHeaderMeansNoStamp)
         int medium;
         uint8_t answer;
         size_t commands;   // hello included
+        Cause cause;
     };
     const Row rows[] = {
-        {"2D-only refusal", 0, 1, 0, 1},
-        {"medium cannot be told", 1, -1, 255, 2},
-        {"disk error", 1, 0, 7, 2},
+        {"2D-only refusal", 0, 1, 0, 1, Cause::Not2D},
+        {"medium cannot be told", 1, -1, 255, 2, Cause::UnknownMedium},
+        {"disk error", 1, 0, 7, 2, Cause::DiskError},
     };
     for (const Row& row : rows) {
         const uint8_t answer = row.answer;
@@ -405,9 +416,11 @@ TEST(ReadDisk, NoHeaderMeansNoStamp)
         RunOptions options = readOptions(file.path);
         options.medium = row.medium;
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(readCommand(client, options)) << row.name;
+        const Outcome outcome = readCommand(client, options);
         testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(client.headerWritten()) << row.name;
+        EXPECT_FALSE(outcome.completed) << row.name;
+        EXPECT_EQ(outcome.step, Step::MediumQuery) << row.name;
+        EXPECT_EQ(outcome.cause, row.cause) << row.name;
         EXPECT_TRUE(file.contents().empty()) << row.name;
         EXPECT_EQ(agent.commands().size(), row.commands) << row.name;
     }
@@ -422,10 +435,9 @@ TEST(ReadDisk, BrokenFileIsLeftAlone)
     TempPath file;
     const Bytes broken(700, 0);   // diskSize 0
     file.set(broken);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(readCommand(client, readOptions(file.path)));
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("ディスクイメージの構造が壊れています"), std::string::npos) << err;
+    const Outcome outcome = readCommand(client, readOptions(file.path));
+    EXPECT_EQ(outcome.step, Step::ImageOpen);
+    EXPECT_EQ(outcome.cause, Cause::DamagedImage);
     EXPECT_EQ(file.contents(), broken);
     EXPECT_EQ(agent.commands().size(), 1u);   // the hello only
 }
@@ -459,7 +471,7 @@ TEST(ReadDisk, ReplacingAnInterruptedImageCutsItsTail)
         TempPath file;
         file.set(row.before);
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(readCommand(client, readOptions(file.path)));
+        EXPECT_TRUE(readCommand(client, readOptions(file.path)).completed);
         testing::internal::GetCapturedStdout();
         const Bytes actual = file.contents();
         EXPECT_EQ(actual.size(), row.after.size()) << row.name;
@@ -467,7 +479,7 @@ TEST(ReadDisk, ReplacingAnInterruptedImageCutsItsTail)
     }
 }
 
-TEST(ReadDisk, FailedImageWriteStopsWithMessage)
+TEST(ReadDisk, FailedImageWriteStops)
 {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no /dev/full";
@@ -478,12 +490,11 @@ TEST(ReadDisk, FailedImageWriteStopsWithMessage)
     ImageFile image;
     ASSERT_TRUE(image.open("/dev/full", ImageFile::OpenAlways));
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(client.readDisk(0, -1, image));
+    const Outcome outcome = client.readDisk(0, -1, image);
     testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("ディスクイメージに書き込めません"), std::string::npos) << err;
-    EXPECT_TRUE(client.imageWriteFailed());
+    EXPECT_EQ(outcome.step, Step::ImageWrite);
+    EXPECT_EQ(outcome.cause, Cause::FileError);
+    EXPECT_EQ(outcome.systemError, ENOSPC);
     // Nothing after the medium query: no begin, no end command.
     const std::vector<Bytes> commands = agent.commands();
     ASSERT_EQ(commands.size(), 2u);
@@ -514,7 +525,7 @@ TEST(DumpRoms, TwoDOnlyDiskRomAndShortBanks)
     ASSERT_EQ(chdir(dir.c_str()), 0);
 
     testing::internal::CaptureStdout();
-    const bool ok = client.dumpRoms();
+    const bool ok = client.dumpRoms().completed;
     const std::string out = testing::internal::GetCapturedStdout();
     auto load = [](const char* file) {
         std::ifstream in(file, std::ios::binary);

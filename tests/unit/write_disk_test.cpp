@@ -453,6 +453,7 @@ TEST(LoadTrack, ShortReadAndTooManyRecordsFail)
 
 struct WriteRun {
     bool result = false;
+    Outcome outcome;
     std::string out, err;
     uint16_t sequence = 0;
 };
@@ -465,7 +466,8 @@ WriteRun writeFrom(const std::string& path)
     EXPECT_TRUE(image.open(path.c_str(), ImageFile::ReadOnly));
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    run.result = client.writeDisk(0, image);
+    run.outcome = client.writeDisk(0, image);
+    run.result = run.outcome.completed;
     run.err = testing::internal::GetCapturedStderr();
     run.out = testing::internal::GetCapturedStdout();
     run.sequence = client.currentSequence();
@@ -500,6 +502,7 @@ TEST(WriteDisk, RefusesAnyMediumButTwoDWithoutTwoHdDrive)
                   .c_str());
         EXPECT_EQ(run.out, want);
         EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.outcome.cause, Cause::Not2D);
         EXPECT_EQ(run.sequence, 0);
     }
 }
@@ -512,7 +515,9 @@ TEST(WriteDisk, DamagedImageStopsBeforeThePrompt)
     const WriteRun run = writeFrom(writeFile("damaged.d88", file));
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.out, c("[TEST DISK] (2D) を書き戻します.\n"));
-    EXPECT_EQ(run.err, c("ディスクイメージが壊れています (トラック 5).\n"));
+    EXPECT_EQ(run.outcome.step, Step::ImageRead);
+    EXPECT_EQ(run.outcome.cause, Cause::DamagedImage);
+    EXPECT_EQ(run.outcome.where, 5);
     EXPECT_EQ(run.sequence, 0);
 }
 
@@ -555,6 +560,7 @@ TEST(WriteCommand, SplitsNameAndIndexAsStrtokCuts)
 
 struct CommandRun {
     bool result = false;
+    Outcome outcome;
     std::string out, err;
 };
 
@@ -568,7 +574,8 @@ CommandRun command(const std::string& fileArg)
     CommandRun run;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    run.result = writeCommand(client, options);
+    run.outcome = writeCommand(client, options);
+    run.result = run.outcome.completed;
     run.err = testing::internal::GetCapturedStderr();
     run.out = testing::internal::GetCapturedStdout();
     return run;
@@ -599,7 +606,7 @@ TEST(WriteCommand, SelectsTheImageNamedAfterTheSemicolon)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.suffix);
         const CommandRun run = command(path + row.suffix);
-        EXPECT_TRUE(run.result);
+        EXPECT_EQ(run.outcome.cause, Cause::Not2D);
         EXPECT_EQ(run.out.rfind(c((std::string("[") + row.title + "] (2HD)").c_str()), 0), 0u)
             << run.out;
         EXPECT_EQ(run.err, "");
@@ -633,6 +640,7 @@ TEST(WriteCommand, NoImageThereIsNoDisk)
         SCOPED_TRACE(row.name);
         const CommandRun run = command(row.arg);
         EXPECT_FALSE(run.result);
+        EXPECT_EQ(run.outcome.cause, Cause::NoImage);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, c("指定されたディスクがありません.\n"));
     }

@@ -1,0 +1,45 @@
+#include "core/outcome.h"
+
+Side Outcome::side() const
+{
+    switch (cause) {
+    case Cause::None: return Side::None;
+    case Cause::PortUnusable:
+    case Cause::NoAnswer:
+    case Cause::HungUp:
+    case Cause::LineError:
+    case Cause::Corrupted: return Side::Line;
+    case Cause::Refused:
+    case Cause::BadSequence:
+    case Cause::BadReply:
+    case Cause::VersionMismatch: return Side::Agent;
+    case Cause::UnknownMedium:
+    case Cause::DiskError:
+    case Cause::WriteProtected:
+    case Cause::Not2D:
+    case Cause::VerifyMismatch: return Side::Disk;
+    case Cause::FileError:
+    case Cause::DamagedImage:
+    case Cause::NoImage: return Side::ImageFile;
+    case Cause::Interrupted:
+    case Cause::NoKey: return Side::User;
+    }
+    return Side::None;
+}
+
+Outcome Outcome::done(const Summary& summary)
+{
+    Outcome o;
+    o.completed = true;
+    o.summary = summary;
+    return o;
+}
+
+Outcome Outcome::failed(Step step, Cause cause, int where)
+{
+    Outcome o;
+    o.step = step;
+    o.cause = cause;
+    o.where = where;
+    return o;
+}
