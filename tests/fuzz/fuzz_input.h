@@ -6,16 +6,15 @@
 #include <cstdint>
 #include <vector>
 
-namespace fuzz {
+namespace fuzz
+{
 
-class FuzzInput {
+class FuzzInput
+{
 public:
     FuzzInput(const uint8_t* data, size_t size) : cursor(data), end(data + size) {}
 
-    uint8_t u8()
-    {
-        return cursor < end ? *cursor++ : 0;
-    }
+    uint8_t u8() { return cursor < end ? *cursor++ : 0; }
     uint16_t u16()
     {
         const uint16_t low = u8();
@@ -38,7 +37,8 @@ private:
 };
 
 // The seed side: builds an input field by field, in the order a target reads it.
-class FuzzWriter {
+class FuzzWriter
+{
 public:
     FuzzWriter& u8(uint8_t v)
     {

@@ -21,7 +21,8 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "transfer/sector_desc.h"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -46,7 +47,7 @@ Bytes generatedImage(int which)
 {
     using sim::D88Builder;
     switch (which) {
-    case 0: {   // 2D: regular, FM, mixed sizes, an error and a deleted sector
+    case 0: { // 2D: regular, FM, mixed sizes, an error and a deleted sector
         D88Builder b(0x00);
         b.setTitle("SEED 2D");
         for (int t = 0; t < 4; ++t)
@@ -68,21 +69,21 @@ Bytes generatedImage(int which)
         b.track(6)[7].data.clear();
         return b.build();
     }
-    case 1: {   // 2HD, 8 x 1024 and 26 x 256
+    case 1: { // 2HD, 8 x 1024 and 26 x 256
         D88Builder b(0x20);
         b.addRegularTrack(0, 26, 0, true);
         b.addRegularTrack(1, 26, 1);
         b.addRegularTrack(2, 8, 3);
         return b.build();
     }
-    case 2: {   // other tools' quirks: short header, padding, offsets at the end
+    case 2: { // other tools' quirks: short header, padding, offsets at the end
         D88Builder b(0x10);
         b.addRegularTrack(0, 16, 1);
         b.addRegularTrack(3, 9, 2);
         b.setHeaderSize(672).setTrackPadding(16).setUnformattedAtEnd(true);
         return b.build();
     }
-    case 3: {   // two images, then one left by an interrupted read
+    case 3: { // two images, then one left by an interrupted read
         D88Builder a(0x00), b(0x00), c(0x00);
         a.addRegularTrack(0, 16, 1);
         b.addRegularTrack(1, 5, 3);
@@ -105,7 +106,7 @@ Bytes planInput(int medium, const std::vector<sim::Sector>& sectors)
     for (size_t i = 0; i < count; ++i) {
         const sim::Sector& s = sectors[i];
         const size_t offset = std::min<size_t>(area.size(), DiskClient::kTrackDataSize);
-        w.u8(s.c).u8(s.h).u8(s.r).u8(s.n).u8(s.fm ? 0x00 : 0x40).u8(s.status);
+        w.u8(s.c).u8(s.h).u8(s.r).u8(s.n).u8(s.fm ? 0x00 : 0x01).u8(s.status);
         w.u8(s.deleted ? 0x10 : 0x00).u16(static_cast<uint16_t>(offset));
         w.u16(static_cast<uint16_t>(s.data.size())).u8(0);
         area.insert(area.end(), s.data.begin(), s.data.end());
@@ -134,14 +135,16 @@ Bytes payloadOf(int medium, const std::vector<sim::Sector>& sectors)
         d.status = s.status;
         d.deleted = s.deleted ? 1 : 0;
         const size_t length = std::min(s.data.size(), area.size() - used);
-        std::copy(s.data.begin(), s.data.begin() + static_cast<long>(length), area.begin() + static_cast<long>(used));
+        std::copy(s.data.begin(), s.data.begin() + static_cast<long>(length),
+                  area.begin() + static_cast<long>(used));
         d.data = area.data() + used;
         d.length = static_cast<uint32_t>(length);
         used += length;
         descs.push_back(d);
     }
     Bytes payload(DiskClient::kPayloadSize);
-    const int n = client.buildTrackPayload(payload.data(), descs.data(), static_cast<int>(descs.size()));
+    const int n =
+        client.buildTrackPayload(payload.data(), descs.data(), static_cast<int>(descs.size()));
     payload.resize(static_cast<size_t>(n));
     return payload;
 }
@@ -159,20 +162,31 @@ void trackSeeds(const std::string& name, const sim::Floppy& floppy)
         put("track_plan", id, planInput(medium, sectors));
 
         const Bytes payload = payloadOf(medium, sectors);
-        put("sim_write_track",
-            id, fuzz::FuzzWriter().u8(static_cast<uint8_t>(medium)).u8(static_cast<uint8_t>(t)).append(payload).bytes);
+        put("sim_write_track", id,
+            fuzz::FuzzWriter()
+                .u8(static_cast<uint8_t>(medium))
+                .u8(static_cast<uint8_t>(t))
+                .append(payload)
+                .bytes);
         put("lz", id, fuzz::FuzzWriter().u16(0x4000).append(payload).bytes);
 
         const Bytes reply = floppy.trackReply(t);
         const Bytes rle = sim::rleEncode(reply.data(), reply.size());
-        put("reply", id, fuzz::FuzzWriter().u16(kTrackBuffer).u8(static_cast<uint8_t>(t)).append(rle).bytes);
+        put("reply", id,
+            fuzz::FuzzWriter().u16(kTrackBuffer).u8(static_cast<uint8_t>(t)).append(rle).bytes);
         const uint16_t seq = static_cast<uint16_t>(t * 2 + 1);
         put("receive", id + "-rle",
-            fuzz::FuzzWriter().u8(1).u16(kTrackBuffer).u16(seq)
+            fuzz::FuzzWriter()
+                .u8(1)
+                .u16(kTrackBuffer)
+                .u16(seq)
                 .append(sim::encodePacket(sim::kLeadCompressed, seq, rle.data(), rle.size()))
                 .bytes);
         put("receive", id + "-stored",
-            fuzz::FuzzWriter().u8(0).u16(kTrackBuffer).u16(seq)
+            fuzz::FuzzWriter()
+                .u8(0)
+                .u16(kTrackBuffer)
+                .u16(seq)
                 .append(sim::encodePacket(sim::kLeadReply, seq, reply.data(), reply.size()))
                 .bytes);
     }
@@ -224,7 +238,12 @@ int main(int argc, char** argv)
     // A one-byte acknowledgement and an empty "$" reply.
     const uint8_t ack = 1;
     put("receive", "ack",
-        fuzz::FuzzWriter().u8(0).u16(1).u16(7).append(sim::encodePacket(sim::kLeadReply, 7, &ack, 1)).bytes);
+        fuzz::FuzzWriter()
+            .u8(0)
+            .u16(1)
+            .u16(7)
+            .append(sim::encodePacket(sim::kLeadReply, 7, &ack, 1))
+            .bytes);
     put("reply", "empty", fuzz::FuzzWriter().u16(1).u8(0).u16(0x4000).bytes);
 
     if (argc > 2) {

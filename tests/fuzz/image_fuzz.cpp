@@ -1,20 +1,24 @@
 // The image side of `w` on an arbitrary file: the image walk, the header
 // repair and the structure check, then, for an image the check passes, every
-// track loaded and planned as writeDisk does it.
+// track loaded and planned as writeDisk does it. A track of standard density
+// bytes plans to a payload that the simulator's agent takes as well-formed.
 //
 // Input: the file, as it is (images 1 and 2 are tried; 99999 walks to the end).
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
+#include "sim/floppy.h"
 #include "tests/fuzz/scratch_file.h"
 #include "transfer/image_check.h"
 #include "transfer/sector_desc.h"
 
-namespace {
+namespace
+{
 
 // The w command's test for a header at the selected image's start.
 bool headerPresent(ImageFile& image)
@@ -50,6 +54,18 @@ void writeSide(ImageFile& image, DiskClient& client)
             __builtin_trap();
         const int length = client.buildTrackPayload(payload.get(), descs.data(), count);
         if (length < 6 || length > DiskClient::kPayloadSize)
+            __builtin_trap();
+
+        // loadTrack passes a D88 density byte through, flipped: only 0x00 and
+        // 0x40 in the file give the two densities of the payload's type bytes.
+        bool standard = true;
+        for (int i = 0; i < count; ++i)
+            standard = standard && (descs[i].density == 0x00 || descs[i].density == 0x40);
+        static sim::Floppy floppy;
+        floppy.blank(client.medium == 2 ? 3 : client.medium);
+        std::vector<std::string> violations;
+        if (standard && floppy.writeTrack(t, payload.get(), static_cast<size_t>(length),
+                                          &violations) == sim::Floppy::kWriteMalformed)
             __builtin_trap();
     }
 }

@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace memory_line {
+namespace memory_line
+{
 
 // What the far end will have sent; replaces anything not yet read.
 void load(const uint8_t* data, size_t size);

@@ -12,12 +12,14 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/memory_line.h"
 
-class PacketLinkTestAccess {
+class PacketLinkTestAccess
+{
 public:
     static void setSequence(PacketLink& link, uint16_t s) { link.sequence = s; }
 };
 
-namespace {
+namespace
+{
 
 // Enough for every packet a short input can hold; each failed read costs a byte
 // or ends the line, so the loop always ends.
@@ -48,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         if (code != wire::kOk && code != wire::kIoError && code != wire::kProtocolError &&
             code != wire::kCrcMismatch && code != wire::kBadMethod)
+            __builtin_trap();
+        // Every failure names its cause for the messages; a success clears it.
+        if ((code == wire::kOk) != (link.lastLinkFault() == LinkFault::None))
             __builtin_trap();
         // The speed of a double-speed receive is put back on every way out.
         if (link.currentSpeed() != 19200)

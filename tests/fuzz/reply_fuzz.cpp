@@ -1,5 +1,6 @@
 // Reply decoding: a "$" reply's payload expanded into a buffer of any
-// capacity, then, as a track reply, its sector reports decoded in place.
+// capacity, then decoded as a track reply (delta-coded sector reports, data
+// taken from the data area).
 //
 // Input: u16 capacity, u8 track, then the payload (16-bit header, stored or
 // run-length data).
@@ -13,11 +14,13 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/expand_reply.h"
 #include "transfer/sector_reports.h"
+#include "transfer/track_reply.h"
 
-class PacketLinkTestAccess {
+class PacketLinkTestAccess
+{
 public:
-    static bool expand(PacketLink& link, uint8_t* destination, int capacity,
-                       const uint8_t* source, int length, int* produced)
+    static bool expand(PacketLink& link, uint8_t* destination, int capacity, const uint8_t* source,
+                       int length, int* produced)
     {
         return link.expandPayload(destination, capacity, source, length, produced);
     }
@@ -53,18 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!ok || produced == 0)
         return 0;
 
-    // readTrack's use: a count byte, then that many reports when they arrived.
-    const int count = out[0];
-    const int reportBytes = count * kReportSize;
-    if (1 + reportBytes > produced)
-        return 0;
-    std::unique_ptr<uint8_t[]> reports(new uint8_t[static_cast<size_t>(reportBytes)]);
-    std::copy(out.get() + 1, out.get() + 1 + reportBytes, reports.get());
-    decodeSectorReports(reports.get(), count, track);
-    for (int i = 0; i < count; ++i) {
-        const SectorReport report = SectorReport::parse(reports.get() + i * kReportSize);
-        d88Status(report);
-        d88Deleted(report);
-    }
+    // What readTrack does with a track reply: the sector reports decoded in
+    // place, each sector's data taken from where its report says.
+    std::unique_ptr<uint8_t[]> reply(new uint8_t[static_cast<size_t>(produced)]);
+    std::copy(out.get(), out.get() + produced, reply.get());
+    d88::TrackRecords records;
+    std::vector<SectorReport> reports;
+    if (decodeTrackReply(reply.get(), produced, track, &records, &reports) &&
+        (records.size() != reply[0] || reports.size() != records.size()))
+        __builtin_trap();
     return 0;
 }

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <string>
 
-namespace fuzz {
+namespace fuzz
+{
 
-class ScratchFile {
+class ScratchFile
+{
 public:
     ScratchFile()
     {

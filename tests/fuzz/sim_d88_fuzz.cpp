@@ -1,6 +1,7 @@
 // The simulator's D88 loader on an arbitrary file: the image walk, the
 // tolerant parser, Floppy::load and the track replies made from what loaded
-// (each within the 16384 bytes of the client's track buffer), and --info.
+// (each within the 16384 bytes of the client's track buffer, and each one the
+// client decodes), and --info.
 //
 // Input: the file, as it is (images 1 and 2 are tried).
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "sim/d88_file.h"
 #include "sim/floppy.h"
 #include "tests/fuzz/scratch_file.h"
+#include "transfer/track_reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -33,7 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sim::Floppy floppy;
     if (floppy.load(file.path(), &error)) {
         for (int t = 0; t < sim::Floppy::kTracks; ++t) {
-            if (floppy.trackReply(t).size() > 16384)
+            const std::vector<uint8_t> reply = floppy.trackReply(t);
+            if (reply.size() > 16384)
+                __builtin_trap();
+            // The client takes every reply the simulator makes, with a record
+            // for each sector reported.
+            d88::TrackRecords records;
+            if (!decodeTrackReply(reply.data(), static_cast<int>(reply.size()), t, &records) ||
+                records.size() != reply[0])
                 __builtin_trap();
         }
     }

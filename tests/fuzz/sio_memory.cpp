@@ -1,6 +1,7 @@
 // sio over the memory line of memory_line.h: the fuzz build's third sio,
 // beside sio_posix.cpp and sio_win32.cpp. It keeps the contract of sio.h
-// (open codes, the three rates, exact-count reads) without a device or a clock.
+// (open codes and faults, the three rates, exact-count reads, the fault of the
+// last failed call, the byte counter) without a device or a clock.
 #include "link/sio.h"
 
 #include <algorithm>
@@ -12,7 +13,8 @@ struct sio::Platform {
     bool open = false;
 };
 
-namespace {
+namespace
+{
 
 const uint8_t* lineData = nullptr;
 size_t lineSize = 0;
@@ -20,7 +22,8 @@ size_t lineRead = 0;
 
 } // namespace
 
-namespace memory_line {
+namespace memory_line
+{
 
 void load(const uint8_t* data, size_t size)
 {
@@ -51,11 +54,18 @@ bool sio::isOpen() const
 int sio::open(int port, unsigned speed, const char* path)
 {
     close();
-    if (!path && port < 1)
+    openProblem = OpenFault::None;
+    osError = 0;
+    if (!path && port < 1) {
+        device.clear();
+        openProblem = OpenFault::BadNumber;
         return 2;
+    }
+    device = path ? path : "memory line";
     readTimeout = 2000;
     platform->open = true;
     if (!setSpeed(speed)) {
+        openProblem = OpenFault::BadSettings;
         close();
         return 4;
     }
@@ -86,16 +96,27 @@ bool sio::setReadTimeout(int ms)
 
 int sio::write(const uint8_t* /*buffer*/, int length)
 {
-    return isOpen() && length >= 0 ? 0 : 1;
+    if (!isOpen() || length < 0) {
+        fault = LineFault::SystemError;
+        return 1;
+    }
+    written += static_cast<uint64_t>(length);
+    return 0;
 }
 
 int sio::read(uint8_t* buffer, int length)
 {
-    if (!isOpen() || length < 0)
+    if (!isOpen() || length < 0) {
+        fault = LineFault::SystemError;
         return 1;
+    }
     const size_t n = std::min(static_cast<size_t>(length), memory_line::remaining());
     if (n > 0)
         std::memcpy(buffer, lineData + lineRead, n);
     lineRead += n;
-    return n == static_cast<size_t>(length) ? 0 : 1;
+    if (n == static_cast<size_t>(length))
+        return 0;
+    // The line has run dry: what a real port reports when the deadline passes.
+    fault = LineFault::TimedOut;
+    return 1;
 }
