@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/interrupt.h"
 #include "core/tick.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -13,6 +12,7 @@
 #include "link/disk_client.h"
 #include "link/protocol.h"
 #include "transfer/read_schedule.h"
+#include "transfer/scheduled_read.h"
 #include "transfer/sector_reports.h"
 #include "transfer/track_reply.h"
 
@@ -114,13 +114,6 @@ void printTrackLine(int count, int bad, int attempt, bool retryComing)
     console::out(".\n");
 }
 
-Outcome stoppedAt(Step step, Cause cause, int where, int lastDone)
-{
-    Outcome o = Outcome::failed(step, cause, where);
-    o.lastDone = lastDone;
-    return o;
-}
-
 } // namespace
 
 Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const ReadPlan& plan)
@@ -196,86 +189,42 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
     if (!image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage))
         return imageFailure(image, -1);
 
-    std::vector<uint8_t> reply(kTrackBufferSize);
-    d88::TrackRecords track;
-    std::vector<SectorReport> reports;
     const uint32_t start = tickCount();
-    for (;;) {
-        const ReadSchedule::Next next = schedule.next();
-        if (next.command == ReadSchedule::Command::Done)
-            break;
-        const int lastDone = static_cast<int>(appended) + firstTrack - 1;
-        if (next.command == ReadSchedule::Command::Begin) {
-            const uint8_t begin[2] = {wire::kCmdBeginRead, 0x00};
-            uint8_t ignored = 0;
-            int code = sendPacket(begin, 2, true, false);
-            if (code == wire::kOk)
-                code = receivePacket(&ignored, 1, false);
-            if (code != wire::kOk) {
-                Outcome o = linkFailure(Step::Begin, code);
-                o.lastDone = lastDone;
-                return o;
-            }
-            schedule.begun();
-            continue;
-        }
-        // A Ctrl-C lets the track in flight finish and starts no new one.
-        const int t = next.delivers;
-        if (interrupts::stopRequested())
-            return stoppedAt(Step::ReadTrack, Cause::Interrupted, t, lastDone);
-        const bool shown = schedule.uses(t);
-        if (shown)
-            console::out("Track %3d:", t);
-        int received = 0;
-        const int code =
-            requestTrack(next.command == ReadSchedule::Command::ReadNext, next.names,
-                         reply.data(), &received);
-        if (code != wire::kOk) {
-            if (shown)
-                console::out("\n");
-            Outcome o = linkFailure(Step::ReadTrack, code, t);
-            o.lastDone = lastDone;
-            return o;
-        }
-        if (!decodeTrackReply(reply.data(), received, t, &track, &reports)) {
-            if (shown)
-                console::out(" %2d sectors.\n", received > 0 ? reply[0] : 0);
-            if (verbose)
-                console::out("track %d: sector reports or data lie outside the reply\n", t);
-            return stoppedAt(Step::ReadTrack, Cause::BadReply, t, lastDone);
-        }
-        // The resumed read's check is one reply, not retried: a weak sector is
-        // left out of the comparison anyway.
-        const bool isCheck = checkTrack0 && t == 0;
-        const int bad = countBadSectors(track);
-        const ReadSchedule::Reply r = schedule.replied(bad > 0 && !isCheck);
-        if (!r.wanted)
-            continue;
-        if (isCheck) {
+    // The resumed read's check is one reply, not retried: a weak sector is
+    // left out of the comparison anyway.
+    auto retry = [&](int t, const d88::TrackRecords& track) {
+        return !(checkTrack0 && t == 0) && countBadSectors(track) > 0;
+    };
+    auto take = [&](const TrackDelivery& d, Outcome* stop) {
+        const int t = d.track;
+        const d88::TrackRecords& track = *d.records;
+        if (checkTrack0 && t == 0) {
             checkTrack0 = false;
             console::out(track.empty() ? " unformatted" : " %2d sectors", int(track.size()));
             if (!sameTrack(track, storedTrack0)) {
                 console::out(", not the disk read before.\n");
                 sendEnd();
-                return stoppedAt(Step::ReadTrack, Cause::OtherDisk, 0, -1);
+                *stop = Outcome::failed(Step::ReadTrack, Cause::OtherDisk, 0);
+                return false;
             }
             console::out(", the disk read before.\n");
             if (firstTrack > 1)
                 console::out("Track %3d-%3d: resumed.\n", 1, firstTrack - 1);
-            continue;
+            return true;
         }
-        printTrackLine(static_cast<int>(track.size()), bad, r.attempt, !r.final);
+        const int bad = countBadSectors(track);
+        printTrackLine(static_cast<int>(track.size()), bad, d.reply.attempt, !d.reply.final);
         if (verbose && !track.empty())
-            printSectorLines(reports, track);
+            printSectorLines(*d.reports, track);
 
         // Keep the reply with the fewest bad sectors, the first of equals.
         HeldTrack& h = held[t];
-        if (r.attempt == 1 || bad < h.bad) {
+        if (d.reply.attempt == 1 || bad < h.bad) {
             h.records = track;
             h.bad = bad;
         }
-        h.attempts = r.attempt;
-        h.final = r.final;
+        h.attempts = d.reply.attempt;
+        h.final = d.reply.final;
 
         // Tracks go into the image in order, as soon as all before them are final.
         while (appended < order.size()) {
@@ -286,20 +235,29 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
             const HeldTrack& done = it->second;
             header.trackOffsets[a] =
                 done.records.empty() ? 0 : static_cast<uint32_t>(image.tell());
-            if (!appendTrack(image, done.records))
-                return imageFailure(image, a - 1);
+            // The progress goes with every track: one header write, and back.
+            header.tracksDone = a + 1;
+            bool written = appendTrack(image, done.records);
+            header.dataEnd = static_cast<uint32_t>(image.tell());
+            written = written && writeHeader(image, header) &&
+                      image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage);
+            if (!written) {
+                *stop = imageFailure(image, a - 1);
+                return false;
+            }
             addToSummary(done.records, &summary);
             if (done.attempts > 1)
                 ++summary.retriedTracks;
             held.erase(it);
             ++appended;
-            // The progress goes with every track: one header write, and back.
-            header.tracksDone = a + 1;
-            header.dataEnd = static_cast<uint32_t>(image.tell());
-            if (!writeHeader(image, header) ||
-                !image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage))
-                return imageFailure(image, a);
         }
+        return true;
+    };
+    Outcome read = readScheduled(*this, schedule, Step::ReadTrack, retry, take);
+    if (!read.completed) {
+        if (read.cause != Cause::FileError)
+            read.lastDone = static_cast<int>(appended) + firstTrack - 1;
+        return read;
     }
     console::out("%d ms.\n", static_cast<int>(tickCount() - start));
 

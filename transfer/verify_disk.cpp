@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/interrupt.h"
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -15,8 +14,8 @@
 #include "link/protocol.h"
 #include "transfer/image_tracks.h"
 #include "transfer/read_schedule.h"
+#include "transfer/scheduled_read.h"
 #include "transfer/track_compare.h"
-#include "transfer/track_reply.h"
 
 namespace {
 
@@ -55,49 +54,11 @@ Outcome DiskClient::readBack(int drive, const std::vector<d88::TrackRecords>& so
     CompareRules rules;
     rules.writeLoadBudget = true;
     ReadSchedule schedule(tracks, 0);
-    std::vector<uint8_t> reply(kTrackBufferSize);
-    d88::TrackRecords track;
     int lastDone = -1;
-    for (;;) {
-        const ReadSchedule::Next next = schedule.next();
-        if (next.command == ReadSchedule::Command::Done)
-            break;
-        if (next.command == ReadSchedule::Command::Begin) {
-            const uint8_t begin[2] = {wire::kCmdBeginRead, 0x00};
-            uint8_t ignored = 0;
-            int code = sendPacket(begin, 2, true, false);
-            if (code == wire::kOk)
-                code = receivePacket(&ignored, 1, false);
-            if (code != wire::kOk)
-                return linkFailure(Step::VerifyTrack, code, 0);
-            schedule.begun();
-            continue;
-        }
-        const int t = next.delivers;
-        if (interrupts::stopRequested()) {
-            Outcome stop = Outcome::failed(Step::VerifyTrack, Cause::Interrupted, t);
-            stop.lastDone = lastDone;
-            return stop;
-        }
-        const bool shown = schedule.uses(t);
-        if (shown)
-            console::out("Track %3d:", t);
-        int received = 0;
-        const int code = requestTrack(next.command == ReadSchedule::Command::ReadNext, next.names,
-                                      reply.data(), &received);
-        if (code != wire::kOk) {
-            if (shown)
-                console::out("\n");
-            return linkFailure(Step::VerifyTrack, code, t);
-        }
-        if (!decodeTrackReply(reply.data(), received, t, &track)) {
-            if (shown)
-                console::out("\n");
-            return Outcome::failed(Step::VerifyTrack, Cause::BadReply, t);
-        }
-        if (!schedule.replied(false).wanted)
-            continue;
-        const TrackComparison c = compareTrack(source[static_cast<size_t>(t)], track, rules);
+    auto noRetry = [](int, const d88::TrackRecords&) { return false; };
+    auto take = [&](const TrackDelivery& d, Outcome*) {
+        const d88::TrackRecords& track = *d.records;
+        const TrackComparison c = compareTrack(source[static_cast<size_t>(d.track)], track, rules);
         if (track.empty())
             console::out(" unformatted");
         else
@@ -108,8 +69,14 @@ Outcome DiskClient::readBack(int drive, const std::vector<d88::TrackRecords>& so
             console::out(", nothing to verify.\n");
         else
             console::out(", verified.\n");
-        (*results)[t] = c;
-        lastDone = t;
+        (*results)[d.track] = c;
+        lastDone = d.track;
+        return true;
+    };
+    o = readScheduled(*this, schedule, Step::VerifyTrack, noRetry, take);
+    if (!o.completed) {
+        o.lastDone = lastDone;
+        return o;
     }
     const int code = sendEnd();
     if (code != wire::kOk)
