@@ -12,6 +12,7 @@
 #include "core/run_options.h"
 #include "core/system_error.h"
 #include "core/verbose.h"
+#include "image/d88.h"
 #include "link/protocol.h"
 #include "link/serial_ports.h"
 #include "link/sio.h"
@@ -95,9 +96,18 @@ std::string causeText(const Outcome& o, int command)
         return "ディスクはライトプロテクトされています. プロテクトを外してから実行してください.";
     case Cause::Not2D:
         return "この 88 は 2D 専用機です. 2D のディスクだけを扱えます.";
+    case Cause::OtherDisk:
+        return "中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
+               "入れるか, --resume を付けずに実行して最初から読み込んでください.";
+    case Cause::OtherMedium:
+        return std::string("中断した読み込みとメディアが違います (ドライブのディスクは ") +
+               d88::mediumName(o.detail) +
+               "). 同じディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
+               "ください.";
     case Cause::FileError:
     case Cause::DamagedImage:
-    case Cause::NoImage: return "";
+    case Cause::NoImage:
+    case Cause::NotResumable: return "";
     case Cause::Interrupted: {
         std::string done;
         if (o.lastDone >= 0 && o.step == Step::RomBank)
@@ -112,7 +122,9 @@ std::string causeText(const Outcome& o, int command)
     }
     case Cause::NoKey: return "キー入力がないため中止しました.";
     case Cause::VerifyMismatch:
-        return "書き込んだ内容と一致しないトラックがあります. 別のディスクで試してください.";
+        return format("書き直しても一致しないトラックが %d あります. ディスクを替えて"
+                      "書き込み直してください.",
+                      o.summary.tracksDiffering);
     }
     return "";
 }
@@ -201,7 +213,13 @@ std::string fileMessage(const Outcome& o, int command)
                           command == 'r' ? " フォルダの書き込みの権限を確認してください." : "");
         return text;
     case Step::ImageRead:
-        if (o.where >= 0)
+        if (o.cause == Cause::NotResumable)
+            std::snprintf(text, sizeof text,
+                          "ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
+                          "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
+                          "実行すると, 最初から読み込み直します.",
+                          name);
+        else if (o.where >= 0)
             std::snprintf(text, sizeof text,
                           "ディスクイメージ %s が壊れています (トラック %d). 書き戻せません.", name,
                           o.where);
@@ -240,9 +258,13 @@ void reportFailure(const Outcome& o, int command)
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
                "確認してください.";
     console::err("%s\n", line.c_str());
-    if (command == 'r' && o.side() != Side::ImageFile &&
-        (o.step == Step::ReadTrack || o.step == Step::Begin))
-        console::err("読み込み途中のディスクイメージは, 次の r で置き換わります.\n");
+    for (const std::string& note : o.notes)
+        console::err("  %s\n", note.c_str());
+    if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
+                           (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
+        o.cause != Cause::OtherDisk)
+        console::err("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
+                     "読み込めます (付けなければ最初から読み込み直して置き換えます).\n");
     if (verbose && o.linkCode != 0)
         console::err("link %d: %s\n", o.linkCode, wire::linkCodeName(o.linkCode));
     if (verbose && o.endSent)
@@ -253,15 +275,36 @@ void printSummary(const Outcome& o, const RunOptions& options)
 {
     const Summary& s = o.summary;
     if (options.command == 'r') {
+        // Tracks kept from an interrupted read and tracks read again only
+        // where the run had them.
+        std::string extra;
+        if (s.resumedTracks > 0)
+            extra += format(", 中断前から %d トラック", s.resumedTracks);
+        if (options.retries > 0)
+            extra += format(", 読み直し %d トラック", s.retriedTracks);
         console::out("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
-                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d), %u バイト "
+                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
                      "-> %s;%d\n",
                      s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
                      s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
-                     static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(), s.imageIndex);
+                     extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
+                     s.imageIndex);
     } else if (options.command == 'w') {
-        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト\n", s.tracksWritten,
-                     static_cast<uint64_t>(s.wireBytes));
+        std::string verified;
+        if (s.verified) {
+            verified = format(", 照合しました (%d トラック", s.tracksVerified);
+            if (s.tracksRewritten > 0)
+                verified += format(", 書き直し %d トラック", s.tracksRewritten);
+            if (s.tracksUnverifiable > 0)
+                verified += format(", 読み返せないトラック %d", s.tracksUnverifiable);
+            if (s.sectorsLeftOut > 0)
+                verified += format(", 書き込み量を超えて照合しないセクタ %d", s.sectorsLeftOut);
+            if (s.extraSectors > 0)
+                verified += format(", イメージにないセクタ %d", s.extraSectors);
+            verified += ")";
+        }
+        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト%s\n", s.tracksWritten,
+                     static_cast<uint64_t>(s.wireBytes), verified.c_str());
     }
 }
 

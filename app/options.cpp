@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/console.h"
+#include "image/d88.h"
 #include "core/verbose.h"
 
 namespace {
@@ -177,7 +178,7 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
                 int medium = atoiValue(rest);
                 if (medium < 0 || medium > 2)
                     return ParseResult::Usage;
-                options.medium = medium == 2 ? 3 : medium;
+                options.medium = d88::mediumFromOption(medium);
                 argumentEnds = true;
                 break;
             }

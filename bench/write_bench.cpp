@@ -18,6 +18,7 @@
 #include "link/disk_client.h"
 #include "link/lz_encoder.h"
 #include "sim/d88_builder.h"
+#include "sim/d88_file.h"
 #include "transfer/image_check.h"
 #include "transfer/sector_desc.h"
 
@@ -180,7 +181,7 @@ int main(int argc, char** argv)
     int n = 0;
     for (const auto& [name, bytes] : generatedImages()) {
         std::string path = scratch + std::to_string(n++);
-        sim::writeBytesToFile(path, bytes);
+        sim::writeWholeFile(path, bytes);
         files.emplace_back(name, path);
     }
 

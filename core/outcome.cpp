@@ -17,10 +17,13 @@ Side Outcome::side() const
     case Cause::DiskError:
     case Cause::WriteProtected:
     case Cause::Not2D:
+    case Cause::OtherDisk:
+    case Cause::OtherMedium:
     case Cause::VerifyMismatch: return Side::Disk;
     case Cause::FileError:
     case Cause::DamagedImage:
-    case Cause::NoImage: return Side::ImageFile;
+    case Cause::NoImage:
+    case Cause::NotResumable: return Side::ImageFile;
     case Cause::Interrupted:
     case Cause::NoKey: return Side::User;
     }

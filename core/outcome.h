@@ -5,6 +5,7 @@
 // which step, why, and on which side; the counts feed the closing summary.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Where an operation stopped.
 enum class Step {
@@ -45,10 +46,13 @@ enum class Cause {
     DiskError,        // another medium answer (code in `answer`)
     WriteProtected,   // medium answer 249
     Not2D,            // a 2D-only machine asked for 2DD/2HD
+    OtherDisk,        // --resume: track 0 differs from the interrupted read's
+    OtherMedium,      // --resume: the medium differs from the interrupted read's
     // The image file.
     FileError,        // the system refused (systemError)
     DamagedImage,     // the structure check failed (where = track, or -1)
     NoImage,          // no image at that index
+    NotResumable,     // --resume: the interrupted image has no usable progress record
     // The user.
     Interrupted,      // Ctrl-C
     NoKey,            // standard input ended at a disk prompt
@@ -79,6 +83,9 @@ struct Summary {
     int tracksVerified = 0;
     int tracksRewritten = 0;
     int tracksDiffering = 0;   // still different after the rewrite
+    int tracksUnverifiable = 0; // formatted without a usable sector: nothing reads back
+    int sectorsLeftOut = 0;    // beyond the track load's data budget: not written whole
+    int extraSectors = 0;      // on the floppy, not in the image (not a failure)
     // s
     int banks = 0;
 };
@@ -95,6 +102,7 @@ struct Outcome {
     std::string file;           // the file of a file cause
     int lastDone = -1;          // last track (or bank) completed, for an interruption
     bool endSent = false;       // the agent got its end command after the failure
+    std::vector<std::string> notes;   // lines the closing prints after its message
     Summary summary;
 
     Side side() const;

@@ -7,8 +7,9 @@ struct RunOptions {
     int port = 1;              // -p#
     std::string devicePath;    // -p/dev/...: a device path in place of the number (POSIX)
     int speed = 19200;         // -1 / -9
-    int drive = -1;            // -d#: 1 or 2, -1 when not given
-    int medium = -1;           // -m#: medium code 0, 1 or 3; -1 when not given
+    static constexpr int kDriveNotGiven = -1;
+    int drive = kDriveNotGiven;   // -d#: 1 or 2
+    int medium = -1;           // -m#: medium code 0, 1 or 3; -1 (d88::kMediumNotGiven)
     bool allowFast = true;     // -s clears it
     bool protect = false;      // -w
     // -t "title": CP932 bytes, at most 16, NUL-padded; byte 16 stays NUL.
@@ -23,6 +24,10 @@ struct RunOptions {
     bool resume = false;       // r --resume: continue an interrupted read
     int retries = 0;           // r --retries N: re-read a track with errors up to N times
     std::string svgPath;       // i --svg FILE: a picture of the image
+
+    // The drive index the disk commands send: 0 or 1, and -2 (0xFE on the
+    // wire, "any drive") without -d.
+    int driveIndex() const { return drive - 1; }
 
     // The device path when one was given, else nullptr; handed to sio::open.
     const char* path() const { return devicePath.empty() ? nullptr : devicePath.c_str(); }

@@ -18,6 +18,13 @@ void D88Header::encode(uint8_t* out) const
     writeLe32(out + kDiskSize, diskSize);
     for (int t = 0; t < kTrackCount; ++t)
         writeLe32(out + kTrackTable + 4 * t, trackOffsets[t]);
+    if (tracksDone >= 0) {
+        out[kProgress] = 'F';
+        out[kProgress + 1] = '2';
+        out[kProgress + 2] = kProgressVersion;
+        out[kProgress + 3] = static_cast<uint8_t>(tracksDone);
+        writeLe32(out + kProgress + 4, dataEnd);
+    }
 }
 
 D88Header D88Header::decode(const uint8_t* in)
@@ -29,6 +36,13 @@ D88Header D88Header::decode(const uint8_t* in)
     header.diskSize = readLe32(in + kDiskSize);
     for (int t = 0; t < kTrackCount; ++t)
         header.trackOffsets[t] = readLe32(in + kTrackTable + 4 * t);
+    // Only an interrupted image of ours carries a progress, and only a sane one counts.
+    if (header.diskSize == kInProgress && in[kProgress] == 'F' && in[kProgress + 1] == '2' &&
+        in[kProgress + 2] == kProgressVersion && in[kProgress + 3] <= kTrackCount &&
+        in[kProgress + 8] == 0) {
+        header.tracksDone = in[kProgress + 3];
+        header.dataEnd = readLe32(in + kProgress + 4);
+    }
     return header;
 }
 
@@ -63,9 +77,9 @@ D88SectorHeader D88SectorHeader::decode(const uint8_t* in)
 
 uint8_t mediaTypeFor(int medium)
 {
-    if (medium == 3)
+    if (medium == kMedium2HD)
         return kMedia2HD;
-    if (medium == 1)
+    if (medium == kMedium2DD)
         return kMedia2DD;
     return kMedia2D;
 }
@@ -73,21 +87,22 @@ uint8_t mediaTypeFor(int medium)
 int mediumFor(uint8_t mediaType)
 {
     if (mediaType == kMedia2HD)
-        return 3;
+        return kMedium2HD;
     if (mediaType == kMedia2DD)
-        return 1;
-    return 0;
+        return kMedium2DD;
+    return kMedium2D;
 }
 
 int trackCountFor(int medium)
 {
-    return (medium & 1) ? 164 : 84;
+    // The odd codes are the 80-cylinder media; a 2D disk has 42 cylinders.
+    return (medium & 1) ? kTrackCount : 84;
 }
 
 const char* mediumName(int medium)
 {
     static const char* const names[] = {"2D", "2DD", "???", "2HD"};
-    return (medium >= 0 && medium <= 3) ? names[medium] : "???";
+    return isMediumCode(medium) ? names[medium] : "???";
 }
 
 // The diskSize field of the image starting at sum, or 0 when the file ends
@@ -145,7 +160,7 @@ bool selectImage(ImageFile& image, int index, Selected* where, int* number)
     return true;
 }
 
-bool repairHeader(uint8_t* header)
+void repairHeader(uint8_t* header)
 {
     // Only the 2D part of the table is trusted: images of other tools carry a
     // shorter table whose tail is really the first sector record.
@@ -157,7 +172,6 @@ bool repairHeader(uint8_t* header)
     }
     if (first < static_cast<uint32_t>(kHeaderSize))
         std::memset(header + first, 0, kHeaderSize - first);
-    return true;
 }
 
 } // namespace d88

@@ -50,14 +50,27 @@ constexpr uint8_t kStatusNoDataMark = 0xF0;
 
 constexpr const char* kDefaultTitle = "made by ferry2";
 
+// The progress of a read, kept in the reserved bytes of an image that still
+// carries the in-progress marker, so that an interrupted read can go on where
+// it stopped. A completed image has these bytes zero, as every image has.
+//
+//  0x11 'F'  0x12 '2'  0x13 version (1)  0x14 tracks done  0x15 end of data (u32)  0x19 0
+constexpr int kProgress = 0x11;
+constexpr uint8_t kProgressVersion = 1;
+
 struct D88Header {
     uint8_t title[kTitleSize] = {};
     uint8_t writeProtect = 0;
     uint8_t mediaType = 0;
     uint32_t diskSize = 0;
     uint32_t trackOffsets[kTrackCount] = {};
+    // An interrupted read's progress: tracks 0 to tracksDone - 1 are stored
+    // and their table entries set, the next track goes at dataEnd. -1: none.
+    int tracksDone = -1;
+    uint32_t dataEnd = 0;
 
-    void encode(uint8_t* out) const;          // kHeaderSize bytes; reserved bytes zero
+    // kHeaderSize bytes; reserved bytes zero unless a progress is given.
+    void encode(uint8_t* out) const;
     static D88Header decode(const uint8_t* in);
 };
 
@@ -87,6 +100,28 @@ struct SectorRecord {
 // A track's records in the order they were found; empty: unformatted.
 using TrackRecords = std::vector<SectorRecord>;
 
+// Medium codes, as the command line, the agent's medium answers and the
+// planner know them. 2 is never asked for (it shows as "???").
+constexpr int kMedium2D = 0;
+constexpr int kMedium2DD = 1;
+constexpr int kMedium2HD = 3;
+constexpr int kMediumNotGiven = -1;
+// A code the agent's medium answer names (0 to 3); other answers are events.
+constexpr bool isMediumCode(int code)
+{
+    return code >= 0 && code <= 3;
+}
+// High density: 500 kbit/s at 360 rpm, the longer track.
+constexpr bool isHighDensity(int code)
+{
+    return (code & 2) != 0;
+}
+// -m0, -m1, -m2 of the command line.
+constexpr int mediumFromOption(int value)
+{
+    return value == 2 ? kMedium2HD : value;
+}
+
 // mediaType byte for a medium code (3 gives 2HD, 1 gives 2DD, anything else 2D),
 // and back (0x20 gives 3, 0x10 gives 1, anything else 0).
 uint8_t mediaTypeFor(int medium);
@@ -109,6 +144,6 @@ bool selectImage(ImageFile& image, int index, Selected* where = nullptr, int* nu
 
 // Zeroes the header bytes from the smallest non-zero offset among the first 84
 // track entries up to the end of the header, when that offset lies inside it.
-bool repairHeader(uint8_t* header);
+void repairHeader(uint8_t* header);
 
 } // namespace d88

@@ -41,5 +41,4 @@ public:
     int32_t baseOffset = 0;
     int32_t lastError = 0;      // 1 not found, 2 sharing violation, -1 other
     int systemError = 0;        // errno / GetLastError of the last failed call
-    char path[261] = {};
 };

@@ -12,8 +12,6 @@
 bool ImageFile::open(const char* name, unsigned flags)
 {
     close();
-    std::strncpy(path, name, 260);
-    path[260] = '\0';
 
     const bool readOnly = (flags & ReadOnly) != 0;
     int mode = (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;

@@ -16,8 +16,6 @@ HANDLE asHandle(intptr_t h)
 bool ImageFile::open(const char* name, unsigned flags)
 {
     close();
-    std::strncpy(path, name, 260);
-    path[260] = '\0';
 
     const bool readOnly = (flags & ReadOnly) != 0;
     DWORD disposition = (flags & CreateAlways) ? CREATE_ALWAYS

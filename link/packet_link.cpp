@@ -84,28 +84,11 @@ int PacketLink::connect(int port, int speed, const char* path)
         return wire::kNoPort;
     setReadTimeout(kHelloTimeoutMs);
 
-    const uint8_t hello = wire::kCmdHello;
-    int code = sendPacket(&hello, 1, true, false);
+    const int code = hello(&caps);
     if (code != wire::kOk) {
         close();
         return code;
     }
-    uint8_t record[kCapabilitySize] = {};
-    int got = 0;
-    code = receivePacket(record, kCapabilitySize, false, &got);
-    if (code == wire::kOk && got < kCapabilitySize) {
-        code = wire::kProtocolError; // a short record would leave fields unset
-        linkFault = LinkFault::ShortReply;
-    }
-    if (code != wire::kOk) {
-        close();
-        return code;
-    }
-    caps.agentMajor = record[0];
-    caps.agentMinor = record[1];
-    caps.hasHdDrive = record[2];
-    caps.romBitmap = record[3];
-    caps.variableRateSerial = record[4];
 
     if (caps.agentMajor != wire::kAgentMajor || caps.agentMinor < wire::kMinorVersion) {
         console::err("88 側のバージョンが一致しません.\n");
@@ -124,6 +107,29 @@ int PacketLink::connect(int port, int speed, const char* path)
     pushback = -1;
     connected = true;
     setReadTimeout(kSessionTimeoutMs);
+    return wire::kOk;
+}
+
+int PacketLink::hello(Capabilities* record)
+{
+    const uint8_t command = wire::kCmdHello;
+    int code = sendPacket(&command, 1, true, false);
+    if (code != wire::kOk)
+        return code;
+    uint8_t bytes[kCapabilitySize] = {};
+    int got = 0;
+    code = receivePacket(bytes, kCapabilitySize, false, &got);
+    if (code == wire::kOk && got < kCapabilitySize) {
+        code = wire::kProtocolError; // a short record would leave fields unset
+        linkFault = LinkFault::ShortReply;
+    }
+    if (code != wire::kOk)
+        return code;
+    record->agentMajor = bytes[0];
+    record->agentMinor = bytes[1];
+    record->hasHdDrive = bytes[2];
+    record->romBitmap = bytes[3];
+    record->variableRateSerial = bytes[4];
     return wire::kOk;
 }
 
@@ -252,9 +258,11 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
 
     const uint8_t lead = acknowledged ? wire::kCommand : compress ? wire::kCompressed : wire::kData;
     int result = wire::kIoError;
-    // The cause of the last failed attempt, whatever the code says: three
-    // acknowledgements with a bad CRC leave -2 but are corrupted replies.
-    LinkFault why = LinkFault::NoAnswer;
+    // The cause behind the code is that of the first failed attempt: a
+    // corrupted acknowledgement makes the agent's reply to it arrive during
+    // the next attempt, which then fails with a sequence number it did not
+    // expect. The code stays the last attempt's.
+    LinkFault why = LinkFault::None;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         try {
             if (write(&lead, 1) != 0)
@@ -282,10 +290,13 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
             // An acknowledgement without a byte accepts nothing: it counts as a refusal.
             uint8_t answer = 0;
             if (receivePacket(&answer, 1, false) != wire::kOk) {
-                why = linkFault;
-                // A second Ctrl-C: no more attempts.
-                if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+                if (why == LinkFault::None)
+                    why = linkFault;
+                // A line that is gone, or a second Ctrl-C: no more attempts.
+                if (linkFault == LinkFault::Interrupted || linkFault == LinkFault::HungUp) {
+                    why = linkFault;
                     break;
+                }
                 continue;
             }
             if (answer != 0) {
@@ -295,12 +306,15 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
             fail(wire::kProtocolError, LinkFault::Refused);
         } catch (const LinkError& e) {
             result = e.code;
-            why = linkFault;
-            if (why == LinkFault::Interrupted || why == LinkFault::HungUp)
+            if (why == LinkFault::None)
+                why = linkFault;
+            if (linkFault == LinkFault::Interrupted || linkFault == LinkFault::HungUp) {
+                why = linkFault;
                 break;
+            }
         }
     }
-    linkFault = why;
+    linkFault = why == LinkFault::None ? LinkFault::NoAnswer : why;
     return result;
 }
 

@@ -37,6 +37,13 @@ struct Capabilities {
     uint8_t hasHdDrive = 0;
     uint8_t romBitmap = 0;
     uint8_t variableRateSerial = 0;
+
+    bool operator==(const Capabilities& o) const
+    {
+        return agentMajor == o.agentMajor && agentMinor == o.agentMinor &&
+               hasHdDrive == o.hasHdDrive && romBitmap == o.romBitmap &&
+               variableRateSerial == o.variableRateSerial;
+    }
 };
 
 class PacketLink : public sio {
@@ -48,6 +55,9 @@ public:
     // -3 agent version does not fit.
     int connect(int port, int speed, const char* path = nullptr);
     int disconnect();
+    // The hello exchange alone, on a connected link: a new command sequence
+    // after an end command starts with it, as a new run would. A link code.
+    int hello(Capabilities* record);
 
     // 0, -2 or -4.
     int sendPacket(const uint8_t* data, int length, bool acknowledged, bool compress);

@@ -1,9 +1,7 @@
 #include "sim/agent.h"
 
-#include <cstdlib>
-#include <ctime>
-
 #include "core/bytes.h"
+#include "sim/clock.h"
 #include "sim/floppy.h"
 #include "sim/lz_decoder.h"
 #include "sim/pty_port.h"
@@ -43,14 +41,11 @@ constexpr uint8_t kWriteNoDisk = 0xE3;
 constexpr int kBodyGapMs = 2000;        // a packet body that stalls this long is dropped
 constexpr int kDataWaitMs = 10000;      // for the data packet after a write-track
 constexpr int kFastWaitMs = 2000;       // for the client's switch (generous: loaded CI, Wine)
+// After the end command of a run's last session: how long the same client has
+// to say hello again (ferry2 does at once; one that closes its port purges
+// and ends the wait).
+constexpr int kEndGraceMs = 2000;
 constexpr size_t kMaxReply = 0x3FFF;    // the PC reads 14 bits of the length field
-
-int64_t nowUs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 std::string hexByte(unsigned v)
 {
@@ -83,13 +78,19 @@ int commandSize(uint8_t code)
 
 Agent::Agent(const SimOptions& options, PtyPort& port, SimLog& log, Floppy* drive1,
              Floppy* drive2, const RomBanks& roms)
-    : options(options), port(port), log(log), drives{drive1, drive2}, roms(roms)
+    : options(options), port(port), log(log), drives{drive1, drive2}, roms(roms),
+      faults(options.mediumFaults)
 {
 }
 
 bool Agent::done() const
 {
     return options.sessions > 0 && completed >= options.sessions;
+}
+
+bool Agent::lastSession() const
+{
+    return options.sessions > 0 && completed + 1 >= options.sessions;
 }
 
 bool Agent::timeUp()
@@ -103,14 +104,26 @@ Agent::Outcome Agent::serve()
 {
     startUs = nowUs();
     purgesAtLastPacket = port.purges();
+    const Outcome outcome = run();
+    if (phase == Phase::InSequence) {
+        endSequence(outcome == Outcome::HungUp    ? "hangup"
+                    : outcome == Outcome::Stopped ? "signal"
+                                                  : "time limit");
+    }
+    return outcome;
+}
+
+Agent::Outcome Agent::run()
+{
     for (;;) {
+        if (hungUp)
+            return Outcome::HungUp;
         if (port.stopped())
             return Outcome::Stopped;
         if (timeUp())
             return Outcome::TimedOut;
         ReceivedPacket p;
-        int wait = pendingWrite.active ? kDataWaitMs : options.idleMs;
-        if (nextPacket(wait, &p)) {
+        if (nextPacket(waitMs(), &p)) {
             handle(p);
         } else if (port.stopped() || timeUp()) {
             continue;
@@ -118,12 +131,24 @@ Agent::Outcome Agent::serve()
             log.violation("no data packet within " + std::to_string(kDataWaitMs / 1000) +
                           " s of the write-track command");
             pendingWrite.active = false;
-        } else if (sessionActive) {
+        } else if (phase == Phase::AfterEnd) {
+            // The client closed (or reopened) its port, or said no new hello in time.
+            endSession("end");
+        } else if (phase == Phase::InSequence) {
             endSession("silence");
         }
         if (done())
             return Outcome::Sessions;
     }
+}
+
+int Agent::waitMs() const
+{
+    if (pendingWrite.active)
+        return kDataWaitMs;
+    if (phase == Phase::AfterEnd && lastSession())
+        return kEndGraceMs;
+    return options.idleMs;
 }
 
 bool Agent::nextPacket(int timeoutMs, ReceivedPacket* out)
@@ -133,7 +158,14 @@ bool Agent::nextPacket(int timeoutMs, ReceivedPacket* out)
     for (;;) {
         if (port.stopped() || timeUp())
             return false;
-        int c = port.readByte(200);
+        // After an end command, a purge is the client closing or reopening
+        // its port: its session is over, whatever comes next.
+        if (phase == Phase::AfterEnd && !decoder.inPacket() &&
+            port.purges() != purgesAtLastPacket)
+            return false;
+        // Short reads while a purge is awaited, so that the exit follows the
+        // client's close closely.
+        int c = port.readByte(phase == Phase::AfterEnd ? 10 : 200);
         int64_t now = nowUs();
         if (c < 0) {
             if (decoder.inPacket() && now - lastChar >= int64_t(kBodyGapMs) * 1000) {
@@ -169,49 +201,104 @@ bool Agent::nextPacket(int timeoutMs, ReceivedPacket* out)
 
 void Agent::startSession()
 {
-    sessionActive = true;
-    sessionHadWork = false;
+    session = completed + 1;
+    sequences = 0;
     lineSpeed = 0;
-    currentDrive = 0;
-    nextTrack = 0;
-    reading = false;
-    pendingWrite = PendingWrite();
-    log.event("session-start", {{"number", completed + 1}});
+    log.event("session-start", {{"number", session}});
 }
 
 void Agent::endSession(const char* reason)
 {
+    if (phase == Phase::InSequence)
+        endSequence(reason);
     ++completed;
-    sessionActive = false;
-    pendingWrite.active = false;
-    log.event("session-end", {{"reason", reason}, {"sessions", completed}});
+    phase = Phase::Idle;
+    log.event("session-end",
+              {{"reason", reason}, {"sessions", completed}, {"sequences", sequences}});
     // A client that went away mid-reply leaves our bytes in the slave's queue;
     // the next client must not find them there.
     if (std::string(reason) == "silence")
         port.discardAll();
 }
 
+void Agent::startSequence()
+{
+    phase = Phase::InSequence;
+    ++sequences;
+    current = CommandSequence();
+    currentDrive = 0;
+    nextTrack = 0;
+    reading = false;
+    pendingWrite = PendingWrite();
+    log.event("sequence-start", {{"session", session}, {"sequence", sequences}});
+}
+
+const char* Agent::CommandSequence::kind() const
+{
+    const int kinds = read + write + rom;
+    if (kinds == 0)
+        return "none";
+    if (kinds > 1)
+        return "mixed";
+    return read ? "read" : write ? "write" : "rom";
+}
+
+void Agent::endSequence(const char* reason)
+{
+    log.event("sequence-end", {{"session", session},
+                               {"sequence", sequences},
+                               {"reason", reason},
+                               {"kind", current.kind()},
+                               {"tracks", current.tracks},
+                               {"banks", current.banks}});
+    phase = Phase::AfterEnd;
+    pendingWrite.active = false;
+}
+
+// Moves the session and sequence state on for a packet; true when the packet
+// opens a sequence without the hello it should start with.
+bool Agent::followClient(bool hello, bool purged)
+{
+    if (phase == Phase::AfterEnd && purged) {
+        endSession("end");
+    } else if (phase == Phase::InSequence && hello && purged) {
+        endSession("new client");
+    } else if (phase == Phase::InSequence && hello && current.work) {
+        // The same connection starts over without an end command. A hello
+        // with no work done before it (after a refusal, a lost reply) is a
+        // retry of the one that began the sequence.
+        endSequence("hello");
+    }
+    if (done())
+        return false;
+    if (phase == Phase::Idle) {
+        startSession();
+        startSequence();
+        return false;
+    }
+    if (phase == Phase::AfterEnd) {
+        startSequence();
+        return !hello;
+    }
+    return false;
+}
+
 void Agent::handle(const ReceivedPacket& p)
 {
     ++packetsReceived;
-    unsigned speed = port.clientSpeed();
-    bool hello = p.lead == kLeadCommand && !p.payload.empty() && p.payload[0] == kCmdHello;
-    if (hello) {
-        // A hello after real work, or after the client purged its port (a new
-        // open), is a new client; a hello repeated without either is a retry.
-        bool purged = port.purges() != purgesAtLastPacket;
-        if (sessionActive && (sessionHadWork || purged))
-            endSession("new client");
-        if (!sessionActive && !done())
-            startSession();
-        lineSpeed = speed;
-    } else if (!sessionActive) {
-        startSession();
-    }
+    const unsigned speed = port.clientSpeed();
+    const bool hello =
+        p.lead == kLeadCommand && !p.payload.empty() && p.payload[0] == kCmdHello;
+    const bool purged = port.purges() != purgesAtLastPacket;
     purgesAtLastPacket = port.purges();
+    const bool withoutHello = followClient(hello, purged);
     log.packet(p.lead, p.sequence, p.payload.data(), p.payload.size(), speed);
     if (done())
         return;
+    if (hello)
+        lineSpeed = speed;
+    if (withoutHello)
+        log.violation("a packet other than a hello after the end command");
     if (p.lengthField != p.payload.size())
         log.violation("length field " + std::to_string(p.lengthField));
 
@@ -219,25 +306,55 @@ void Agent::handle(const ReceivedPacket& p)
         log.violation("packet received with the client at " + std::to_string(speed) +
                       " bit/s, the line runs at " + std::to_string(lineSpeed));
 
-    if (options.hangupAfter >= 0 && packetsReceived > options.hangupAfter) {
-        // A cable pulled or an agent that died: the line goes away at once,
-        // unread bytes and all, and the client sees the hangup.
-        log.event("hangup", {{"packets", packetsReceived}});
-        std::_Exit(0);
-    }
-    if (options.silentAfter >= 0 && packetsReceived > options.silentAfter) {
-        log.event("silent", {{"packets", packetsReceived}});
+    if (lineFault(p))
         return;
-    }
     if (p.lead == kLeadCommand)
         handleCommand(p);
     else
         handleData(p);
 }
 
+// The faults that count packets; true when one of them took the packet.
+bool Agent::lineFault(const ReceivedPacket& p)
+{
+    if (options.hangupAfter >= 0 && packetsReceived > options.hangupAfter) {
+        hangUp(-1);
+        return true;
+    }
+    if (silenced || (options.silentAfter >= 0 && packetsReceived > options.silentAfter)) {
+        silenced = true;
+        log.event("silent", {{"packets", packetsReceived}});
+        return true;
+    }
+    if (options.muteAfter >= 0 && packetsReceived > options.muteAfter) {
+        // The command is acknowledged but not carried out: the client then
+        // waits for a reply, not for an acknowledgement.
+        const bool command = p.lead == kLeadCommand;
+        log.event("mute", {{"packets", packetsReceived}, {"ack", command}});
+        if (command) {
+            packetSeq = p.sequence;
+            send(Sent::Ack, {1});
+        }
+        silenced = true;
+        return true;
+    }
+    return false;
+}
+
+// A cable pulled or an agent that died: the caller closes the line at once,
+// unread bytes and all, and the client sees the hangup.
+void Agent::hangUp(int track)
+{
+    if (track >= 0)
+        log.event("hangup", {{"packets", packetsReceived}, {"track", track}});
+    else
+        log.event("hangup", {{"packets", packetsReceived}});
+    hungUp = true;
+}
+
 void Agent::handleCommand(const ReceivedPacket& p)
 {
-    sequence = p.sequence;
+    packetSeq = p.sequence;
     ++commandsReceived;
     if (pendingWrite.active) {
         log.violation("command instead of the data packet of the write-track command");
@@ -246,29 +363,29 @@ void Agent::handleCommand(const ReceivedPacket& p)
     if (options.refuse > 0 && commandsReceived >= options.refuse &&
         commandsReceived < options.refuse + options.refuseCount) {
         log.event("refused", {{"command", commandsReceived}});
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (p.payload.empty()) {
         log.violation("command without a payload");
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     uint8_t code = p.payload[0];
     int size = commandSize(code);
     if (size < 0) {
         log.violation("unknown command " + hexByte(code));
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (int(p.payload.size()) != size) {
         log.violation("command " + hexByte(code) + " with " + std::to_string(p.payload.size()) +
                       " payload bytes, expected " + std::to_string(size));
-        sendAck(0);
+        send(Sent::Ack, {0});
         return;
     }
     if (code != kCmdHello)
-        sessionHadWork = true;
+        current.work = true;
 
     const std::vector<uint8_t>& a = p.payload;
     // The purge that announces a double-speed switch must come after our
@@ -276,35 +393,44 @@ void Agent::handleCommand(const ReceivedPacket& p)
     uint64_t purgesBefore = port.purges();
     switch (code) {
     case kCmdEnd:
-        sendAck(1);
-        endSession("end");
+        send(Sent::Ack, {1});
+        endSequence("end");
         break;
     case kCmdHello:
-        sendAck(1);
-        sendReply({uint8_t(options.agentMajor), uint8_t(options.agentMinor),
-                   uint8_t(options.hasHdDrive ? 1 : 0), uint8_t(options.romBitmap),
-                   uint8_t(options.variableRate ? 1 : 0)});
+        send(Sent::Ack, {1});
+        send(Sent::Reply, {uint8_t(options.agentMajor), uint8_t(options.agentMinor),
+                           uint8_t(options.hasHdDrive ? 1 : 0), uint8_t(options.romBitmap),
+                           uint8_t(options.variableRate ? 1 : 0)});
         break;
     case kCmdMedium:
-        sendAck(1);
+        send(Sent::Ack, {1});
         medium(a);
         break;
     case kCmdBegin:
-        sendAck(1);
+        // Also in the middle of a read: a client re-reading a track starts over.
+        send(Sent::Ack, {1});
+        current.read = true;
         nextTrack = 0;
         reading = true;
-        sendReply({0});
+        send(Sent::Reply, {0});
         break;
     case kCmdRead:
     case kCmdReadLast: {
-        sendAck(1);
+        // The reply is for the track named before; this command names the next.
+        const int track = nextTrack;
+        for (int t : options.hangupAtTrack) {
+            if (t == track) {
+                hangUp(track);
+                return;
+            }
+        }
+        send(Sent::Ack, {1});
+        current.read = true;
         if (!reading)
             log.violation("read-track command without a begin command");
         uint8_t flag = code == kCmdRead ? a[2] : a[1];
         if (flag > 1)
             log.violation("fast flag " + std::to_string(flag));
-        int track = nextTrack;
-        // The reply is for the track named before; this command names the next.
         if (code == kCmdRead) {
             nextTrack = a[1];
         } else {
@@ -312,17 +438,26 @@ void Agent::handleCommand(const ReceivedPacket& p)
             if (a[1] != a[2])
                 log.violation("read-last-track flags differ");
         }
+        for (int t : options.silentAtTrack) {
+            if (t == track) {
+                log.event("silent", {{"packets", packetsReceived}, {"track", track}});
+                silenced = true;
+                return;
+            }
+        }
         readTrack(track, flag != 0, purgesBefore);
         break;
     }
     case kCmdRomBank:
-        sendAck(1);
+        send(Sent::Ack, {1});
+        current.rom = true;
         if (a[2] > 1)
             log.violation("fast flag " + std::to_string(a[2]));
         romBank(a[1], a[2] != 0, purgesBefore);
         break;
     case kCmdWriteTrack:
-        sendAck(1);
+        send(Sent::Ack, {1});
+        current.write = true;
         pendingWrite.active = true;
         pendingWrite.track = a[1];
         pendingWrite.length = readLe16(&a[2]);
@@ -337,6 +472,7 @@ void Agent::medium(const std::vector<uint8_t>& a)
     uint8_t driveByte = a[1], mediumByte = a[2];
     // 0xFF is "medium not given" of a read; a write query is 0x80 | medium.
     bool forWrite = (mediumByte & kMediumForWrite) && mediumByte != 0xFF;
+    (forWrite ? current.write : current.read) = true;
     int drive = driveByte == 0 || driveByte == kDriveUnnamed ? 0 : driveByte == 1 ? 1 : -1;
     uint8_t answer;
     if (drive < 0) {
@@ -364,7 +500,7 @@ void Agent::medium(const std::vector<uint8_t>& a)
     log.event("medium", {{"drive", drive + 1},
                          {"write", forWrite},
                          {"answer", answer}});
-    sendReply({answer});
+    send(Sent::Reply, {answer});
 }
 
 void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
@@ -378,21 +514,16 @@ void Agent::readTrack(int track, bool fast, uint64_t purgesBefore)
         log.violation("read-track for track " + std::to_string(track));
         reply = {0};
     } else {
-        reply = disk->trackReply(track);
-        if (reply.empty())
-            reply = {0};
+        std::vector<FaultAction> acted;
+        reply = faults.trackReply(*disk, track, &acted);
+        logFaults(acted);
     }
-    if (reply.size() > kMaxReply) {
-        log.violation("track " + std::to_string(track) + " reply of " +
-                      std::to_string(reply.size()) + " bytes cut to " +
-                      std::to_string(kMaxReply));
-        reply.resize(kMaxReply);
-    }
+    current.tracks.push_back(track);
     log.event("track", {{"track", track}, {"sectors", reply[0]}, {"bytes", reply.size()},
                         {"fast", fast}});
     if (fast)
         awaitFastSwitch("track", purgesBefore);
-    sendReply(reply);
+    send(Sent::Reply, reply);
 }
 
 void Agent::romBank(int bank, bool fast, uint64_t purgesBefore)
@@ -418,9 +549,10 @@ void Agent::romBank(int bank, bool fast, uint64_t purgesBefore)
             log.violation("second disk ROM bank asked of a 2D-only machine");
     }
     log.event("rom", {{"bank", bank}, {"fast", fast}});
+    ++current.banks;
     if (fast)
         awaitFastSwitch("rom", purgesBefore);
-    sendReply(roms.bank(bank));
+    send(Sent::Reply, roms.bank(bank));
 }
 
 void Agent::handleData(const ReceivedPacket& p)
@@ -431,9 +563,9 @@ void Agent::handleData(const ReceivedPacket& p)
     }
     PendingWrite w = pendingWrite;
     pendingWrite.active = false;
-    if (p.sequence != sequence)
+    if (p.sequence != packetSeq)
         log.violation("data packet with sequence " + std::to_string(p.sequence) +
-                      ", its command had " + std::to_string(sequence));
+                      ", its command had " + std::to_string(packetSeq));
 
     bool compressed = p.lead == kLeadCompressed;
     std::vector<uint8_t> data;
@@ -484,16 +616,38 @@ void Agent::handleData(const ReceivedPacket& p)
         result = kWriteBadData;
     }
     std::vector<std::string> violations;
+    std::vector<FaultAction> acted;
     if (result == 0)
-        result = disk->writeTrack(w.track, data.data(), data.size(), &violations);
+        result = faults.writeTrack(*disk, w.track, data.data(), data.size(), &violations, &acted);
     for (const std::string& v : violations)
         log.violation(v);
+    logFaults(acted);
+    current.tracks.push_back(w.track);
     log.event("write-track", {{"track", w.track},
                               {"length", data.size()},
                               {"compressed", compressed},
                               {"wire", p.payload.size()},
                               {"result", result}});
-    sendReply({result});
+    send(Sent::Reply, {result});
+}
+
+void Agent::logFaults(const std::vector<FaultAction>& acted)
+{
+    for (const FaultAction& a : acted) {
+        switch (a.kind) {
+        case MediumFault::Kind::FlakyWrite:
+            log.event("flaky-write",
+                      {{"track", a.track}, {"sector", a.sector}, {"write", a.count}});
+            break;
+        case MediumFault::Kind::BadSector:
+            log.event("bad-sector", {{"track", a.track}, {"sector", a.sector}});
+            break;
+        case MediumFault::Kind::WeakSector:
+            log.event("weak-sector",
+                      {{"track", a.track}, {"sector", a.sector}, {"read", a.count}});
+            break;
+        }
+    }
 }
 
 void Agent::awaitFastSwitch(const char* what, uint64_t purgesBefore)
@@ -535,16 +689,6 @@ void Agent::awaitFastSwitch(const char* what, uint64_t purgesBefore)
                       std::to_string(speed) + " bit/s, not " + std::to_string(target));
 }
 
-void Agent::sendAck(uint8_t value)
-{
-    sendPacket({value}, true);
-}
-
-void Agent::sendReply(const std::vector<uint8_t>& payload)
-{
-    sendPacket(payload, false);
-}
-
 void Agent::sendNoise()
 {
     // Junk as a noisy line brings it: never a lead character, never XON or
@@ -564,11 +708,13 @@ void Agent::sendNoise()
     port.write(junk.data(), junk.size());
 }
 
-void Agent::sendPacket(std::vector<uint8_t> payload, bool ack)
+void Agent::send(Sent kind, std::vector<uint8_t> payload)
 {
+    const bool ack = kind == Sent::Ack;
     ++packetsSent;
     PacketFault fault;
-    fault.badCrc = packetsSent == options.badCrc;
+    fault.badCrc = options.badCrc > 0 && packetsSent >= options.badCrc &&
+                   packetsSent < options.badCrc + options.badCrcCount;
     fault.badSeq = packetsSent == options.badSeq;
     if (payload.size() > kMaxReply) {
         log.violation("reply of " + std::to_string(payload.size()) + " bytes cut");
@@ -605,10 +751,10 @@ void Agent::sendPacket(std::vector<uint8_t> payload, bool ack)
 
     if (options.noise)
         sendNoise();
-    std::vector<uint8_t> wire = encodePacket(lead, sequence, sent.data(), sent.size(), fault);
+    std::vector<uint8_t> wire = encodePacket(lead, packetSeq, sent.data(), sent.size(), fault);
     bool ok = port.write(wire.data(), wire.size());
     log.event("sent", {{"as", std::string(1, char(lead))},
-                       {"seq", sequence},
+                       {"seq", packetSeq},
                        {"ack", ack},
                        {"bytes", raw},
                        {"method", method},

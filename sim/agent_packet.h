@@ -72,7 +72,10 @@ public:
     const ReceivedPacket& packet() const { return current; }
     const std::string& brokenReason() const { return reason; }
 
-    static bool isLead(uint8_t c) { return c == kLeadCommand || c == kLeadData || c == kLeadCompressed; }
+    static bool isLead(uint8_t c)
+    {
+        return c == kLeadCommand || c == kLeadData || c == kLeadCompressed;
+    }
 
 private:
     enum class State { Hunt, Body };

@@ -159,10 +159,4 @@ std::vector<uint8_t> concatImages(const std::vector<std::vector<uint8_t>>& image
     return out;
 }
 
-bool writeBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                      std::string* error)
-{
-    return writeWholeFile(path, bytes, error);
-}
-
 } // namespace sim

@@ -77,7 +77,4 @@ uint8_t d88Pattern(int t, int r, size_t i);
 // Several images back to back, as one multi-image file.
 std::vector<uint8_t> concatImages(const std::vector<std::vector<uint8_t>>& images);
 
-bool writeBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                      std::string* error = nullptr);
-
 } // namespace sim

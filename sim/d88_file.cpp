@@ -142,6 +142,8 @@ void readTrack(const std::vector<uint8_t>& file, size_t imageEnd, size_t pos, in
                std::vector<Sector>* track, std::vector<std::string>* warnings)
 {
     const std::string where = "track " + std::to_string(t) + ": ";
+    size_t dataLeft = d88::kMaxTrackData;
+    bool cut = false;
     for (int count = 0;;) {
         if (imageEnd - pos < d88::kRecordSize) {
             warnings->push_back(where + "sector record runs past the end of the image");
@@ -166,7 +168,15 @@ void readTrack(const std::vector<uint8_t>& file, size_t imageEnd, size_t pos, in
             s.deleted = true;
         }
         // Kept as stored even for 0xA0/0xF0: hxcfe keeps the data there.
-        s.data.assign(rec + d88::kRecordSize, rec + d88::kRecordSize + dataSize);
+        const size_t kept = std::min(dataSize, dataLeft);
+        if (kept < dataSize && !cut) {
+            warnings->push_back(where + "sector data past " +
+                                std::to_string(d88::kMaxTrackData) +
+                                " bytes cut: no track reply carries it");
+            cut = true;
+        }
+        dataLeft -= kept;
+        s.data.assign(rec + d88::kRecordSize, rec + d88::kRecordSize + kept);
         track->push_back(std::move(s));
         pos += d88::kRecordSize + dataSize;
         ++count;
@@ -187,7 +197,6 @@ bool parseD88Image(const std::vector<uint8_t>& file, size_t start, D88Image* ima
                    std::string* error)
 {
     *image = D88Image();
-    image->start = start;
     if (start > file.size() || file.size() - start < d88::kTrackTable) {
         if (error)
             *error = "the file ends inside an image header";
@@ -209,7 +218,6 @@ bool parseD88Image(const std::vector<uint8_t>& file, size_t start, D88Image* ima
                                   std::to_string(remain) + " bytes present)");
         extent = remain;
     }
-    image->extent = extent;
 
     uint8_t header[d88::kHeaderSize] = {};
     size_t headerBytes = std::min(extent, d88::kHeaderSize);
@@ -220,8 +228,7 @@ bool parseD88Image(const std::vector<uint8_t>& file, size_t start, D88Image* ima
 
     image->title = titleOf(header + d88::kTitle);
     image->writeProtect = header[d88::kWriteProtect] != 0;
-    image->mediaType = header[d88::kMediaType];
-    image->medium = mediumFromMediaType(image->mediaType);
+    image->medium = mediumFromMediaType(header[d88::kMediaType]);
     const int tracks = trackCountOf(image->medium);
     image->tracks.assign(tracks, std::vector<Sector>());
     const size_t imageEnd = start + extent;

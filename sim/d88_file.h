@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/floppy.h"
+#include "sim/sector.h"
 
 namespace sim {
 namespace d88 {
@@ -52,6 +52,10 @@ constexpr uint8_t kStatusNoDataMark = 0xF0;
 // A track holds at most this many records here: the agent's track reply
 // counts its sectors in one byte.
 constexpr int kMaxRecordsPerTrack = 255;
+// Sector data a track keeps, all its sectors together. No reply carries more,
+// and without a cap every table entry pointing at one run of records (a
+// crafted image can point all 164 at a 4 MiB run) would hold its own copy.
+constexpr size_t kMaxTrackData = 16384;
 // Whole files above this are refused rather than read into memory.
 constexpr size_t kMaxFileSize = 64u << 20;
 
@@ -64,11 +68,8 @@ int trackCountOf(int medium);
 
 // One image of a D88 file as parsed; sectors as the Floppy keeps them.
 struct D88Image {
-    size_t start = 0;            // offset of the image in its file
-    size_t extent = 0;           // bytes of the file taken as the image
     std::string title;           // at most 16 bytes, up to the first NUL
     bool writeProtect = false;
-    uint8_t mediaType = 0;
     uint32_t diskSize = 0;       // as stored
     int medium = 0;
     std::vector<std::vector<Sector>> tracks;   // trackCountOf(medium) entries
@@ -77,7 +78,7 @@ struct D88Image {
 
 bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                    std::string* error);
+                    std::string* error = nullptr);
 
 // Start of the index-th image (from 1; 1 or less is the first), stepping over
 // images by their diskSize the way the client's image walk does. Fails on a

@@ -2,19 +2,14 @@
 // A virtual floppy in one of the simulated PC-8801's drives: the tracks as
 // lists of sectors, loaded from a D88 image, read back as the agent's track
 // replies, and written through a physical model of a formatted track.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace sim {
+#include "sim/sector.h"
 
-struct Sector {
-    uint8_t c = 0, h = 0, r = 0, n = 0;
-    bool fm = false;           // single density
-    bool deleted = false;      // deleted-data address mark
-    uint8_t status = 0;        // D88 status: 0x00, 0xA0, 0xB0, 0xF0 (0x10 read as 0x00)
-    std::vector<uint8_t> data;
-};
+namespace sim {
 
 class Floppy {
 public:
@@ -30,8 +25,8 @@ public:
 
     int medium() const { return mediumCode; }
 
-    // The track reply for track t: sector count, the delta-coded 12-byte
-    // reports, the data area. Never longer than 16384 bytes.
+    // The track reply for track t (encodeTrackReply); {0} for a track number
+    // outside the table.
     std::vector<uint8_t> trackReply(int t) const;
 
     // Formats and writes track t from a write-track payload. Returns the reply
@@ -63,14 +58,5 @@ private:
     std::vector<Sector> tracks[kTracks];
     std::vector<std::string> warnings;
 };
-
-// A small sample floppy of our own making (a 2D disk with a boot sector, a
-// text file, a few error and deleted sectors and one FM track), used by the
-// README's first command and by tests.
-Floppy makeSampleFloppy();
-
-// A one-page description of a D88 file (images, title, medium, per-track
-// sector layout), printed by ferry88sim --info.
-bool describeD88(const std::string& path, std::string* text);
 
 } // namespace sim

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "sim/agent.h"
+#include "sim/d88_info.h"
 #include "sim/floppy.h"
 #include "sim/pty_port.h"
 #include "sim/rom_banks.h"
+#include "sim/sample_disk.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
 
@@ -110,9 +112,22 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    std::unique_ptr<sim::Floppy> drives[2];
-    if (!loadDrive(options, 0, &drives[0]) || !loadDrive(options, 1, &drives[1]))
+    sim::SimLog log;
+    log.setEcho(options.verbose);
+    if (!options.logPath.empty() && !log.open(options.logPath, &error)) {
+        std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
         return 1;
+    }
+
+    std::unique_ptr<sim::Floppy> drives[2];
+    for (int d = 0; d < 2; ++d) {
+        if (!loadDrive(options, d, &drives[d]))
+            return 1;
+        if (drives[d]) {
+            for (const std::string& warning : drives[d]->loadWarnings())
+                log.event("load-warning", {{"drive", d + 1}, {"what", warning}});
+        }
+    }
 
     sim::RomBanks roms;
     if (!options.romDir.empty()) {
@@ -121,13 +136,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
             return 1;
         }
-    }
-
-    sim::SimLog log;
-    log.setEcho(options.verbose);
-    if (!options.logPath.empty() && !log.open(options.logPath, &error)) {
-        std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
-        return 1;
+        std::string names;
+        for (const std::string& name : found)
+            names += (names.empty() ? "" : " ") + name;
+        log.event("rom-files", {{"dir", options.romDir}, {"found", names}});
     }
 
     sim::PtyPort port;
@@ -151,16 +163,20 @@ int main(int argc, char** argv)
                         {"drive2", drives[1] ? drives[1]->medium() : -1}});
 
     sim::Agent agent(options, port, log, drives[0].get(), drives[1].get(), roms);
-    sim::Agent::Outcome outcome = agent.serve();
-    const char* how = outcome == sim::Agent::Outcome::Sessions  ? "sessions"
-                      : outcome == sim::Agent::Outcome::Stopped ? "signal"
-                                                                : "time limit";
-    if (outcome != sim::Agent::Outcome::Stopped)
+    using Outcome = sim::Agent::Outcome;
+    const Outcome outcome = agent.serve();
+    const char* how = outcome == Outcome::Sessions  ? "sessions"
+                      : outcome == Outcome::Stopped ? "signal"
+                      : outcome == Outcome::HungUp  ? "hangup"
+                                                    : "time limit";
+    if (outcome == Outcome::HungUp)
+        port.hangUp();
+    else if (outcome != Outcome::Stopped)
         port.linger(3000);
     log.event("exit", {{"reason", how}, {"sessions", agent.sessionsCompleted()}});
 
     bool saved = saveDrives(options, drives);
-    if (outcome == sim::Agent::Outcome::TimedOut) {
+    if (outcome == Outcome::TimedOut) {
         std::fprintf(stderr, "ferry88sim: time limit reached\n");
         return 3;
     }

@@ -11,16 +11,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "sim/clock.h"
+
 namespace sim {
 
 namespace {
-
-int64_t nowUs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 void sleepUntilUs(int64_t when)
 {
@@ -203,6 +198,7 @@ bool PtyPort::write(const uint8_t* data, size_t n, int stallMs)
                 pump(0);
         }
     }
+    flushReadsAtLastWrite = flushReads;
     return true;
 }
 
@@ -228,7 +224,7 @@ void PtyPort::linger(int maxMs)
 {
     const int64_t kGraceUs = 300 * 1000;
     int64_t deadline = nowUs() + int64_t(maxMs) * 1000;
-    uint64_t purgesBefore = flushReads;
+    const uint64_t purgesBefore = flushReadsAtLastWrite;
     int64_t emptySince = -1;
     while (nowUs() < deadline && !stopped()) {
         int pending = 0;
@@ -244,6 +240,16 @@ void PtyPort::linger(int maxMs)
         }
         pump(10);
     }
+}
+
+void PtyPort::hangUp()
+{
+    if (slaveKeep >= 0)
+        ::close(slaveKeep);
+    if (master >= 0)
+        ::close(master);
+    slaveKeep = master = -1;
+    queue.clear();
 }
 
 void PtyPort::discardAll()

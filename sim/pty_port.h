@@ -51,8 +51,9 @@ public:
     uint64_t purges() const { return flushReads; }
 
     // Before the master closes: waits (at most maxMs) until the client has
-    // read all we sent and closed or purged its port, or a short grace time
-    // has passed after the last byte was taken. Closing the master hangs up
+    // read all we sent and closed or purged its port since (at once when it
+    // already has), or a short grace time has passed after the last byte was
+    // taken. Closing the master hangs up
     // the slave and throws away what the client has not read yet, such as the
     // acknowledgement of its end command.
     void linger(int maxMs);
@@ -61,12 +62,17 @@ public:
     // client that went away) and our own queue.
     void discardAll();
 
+    // Closes our ends of the line, as a pulled cable would: the client's next
+    // read or write fails, and what it has not read is lost.
+    void hangUp();
+
 private:
     int master = -1;
     int slaveKeep = -1;     // keeps the slave alive between clients: no EIO on the master
     std::string slave;
     std::deque<uint8_t> queue;
     uint64_t flushReads = 0;
+    uint64_t flushReadsAtLastWrite = 0;
     unsigned paceRate = 0;
     int64_t lineFreeUs = 0; // when the paced line has sent everything so far
     const volatile std::sig_atomic_t* stop = nullptr;

@@ -7,6 +7,13 @@ namespace sim {
 
 LogValue::LogValue(const char* v) : json(SimLog::quote(v)) {}
 
+LogValue::LogValue(const std::vector<int>& v) : json("[")
+{
+    for (size_t i = 0; i < v.size(); ++i)
+        json += (i ? "," : "") + std::to_string(v[i]);
+    json += "]";
+}
+
 SimLog::~SimLog()
 {
     if (file)

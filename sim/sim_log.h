@@ -3,7 +3,7 @@
 // a test can read it while the simulator runs.
 //   {"lead":"!","seq":5,"payload":"0205ff","speed":19200}   a packet received
 //   {"event":"violation","what":"..."}                       a broken rule
-//   {"event":"fast-wait","flush":true,"speed":38400,"ms":3}  any other event
+//   {"event":"fast-wait","purge":true,"speed":38400,"ms":3}  any other event
 // Only received packets carry the key "lead".
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace sim {
 
@@ -26,6 +27,7 @@ struct LogValue {
     LogValue(T v) : json(std::to_string(v))
     {
     }
+    LogValue(const std::vector<int>& v);
 };
 
 class SimLog {

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 
 namespace sim {
 
@@ -115,14 +114,15 @@ const char* simUsage()
            "  the first line on standard output is the slave device to give ferry2 as -p.\n"
            "port and sessions:\n"
            "  --port-file FILE      also write the slave path to FILE\n"
-           "  --sessions N          serve N sessions, then exit (default 1; 0: until stopped)\n"
+           "  --sessions N          serve N clients, then exit (default 1; 0: until stopped)\n"
            "  --idle SECONDS        silence that ends a session (default 60)\n"
            "  --max-time SECONDS    give up after this long in all (exit status 3)\n"
            "  --baud RATE           pace output at the client's port speed (RATE when unknown)\n"
            "capabilities:\n"
            "  --version M.NN        agent version (default 2.06)\n"
            "  --no-hd               a 2D-only machine\n"
-           "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD (default 0)\n"
+           "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD\n"
+           "                        (default 0)\n"
            "  --fixed-rate          serial port without double speed\n"
            "drives:\n"
            "  --drive1 IMAGE[;N]    D88 image (its N-th image) in drive 1; --drive2 likewise\n"
@@ -136,19 +136,171 @@ const char* simUsage()
            "  --unknown-medium      answer 255 to medium queries\n"
            "  --disk-error CODE     answer CODE to medium queries\n"
            "  --write-protect       answer 249 to medium queries for writing\n"
-           "faults:\n"
+           "faults (track T: 2 * cylinder + head; options may be repeated):\n"
            "  --refuse K            refuse the K-th command (counting every attempt from 1)\n"
            "  --refuse-count C      refuse C commands from the K-th (default 1)\n"
            "  --silent-after K      answer nothing after K received packets\n"
-           "  --hangup-after K      exit at once (the line hangs up) on packet K + 1\n"
+           "  --hangup-after K      hang up the line at once on packet K + 1, then exit\n"
+           "  --mute-after K        acknowledge packet K + 1 if it is a command, then send\n"
+           "                        nothing more\n"
+           "  --hangup-at-track T   hang up when the read-track command that would deliver track\n"
+           "                        T arrives, before its acknowledgement\n"
+           "  --silent-at-track T   acknowledge that command, then send nothing\n"
+           "  --flaky-write T[:K]   the first K writes of track T (default 1) store its first\n"
+           "                        sector with every data byte inverted\n"
+           "  --bad-sector T:R      sector R of track T always reads with a data CRC error and\n"
+           "                        inverted data\n"
+           "  --weak-sector T:R[:K] the same on the first K reads of track T (default 1), then\n"
+           "                        correctly\n"
            "  --bad-crc K           corrupt the CRC of the K-th packet sent\n"
+           "  --bad-crc-count C     corrupt C packets in a row from the K-th (default 1)\n"
            "  --bad-seq K           send the K-th packet with a wrong sequence number\n"
            "  --noise               junk bytes between packets\n"
-           "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0), rle ($ method 1)\n"
+           "  --replies MODE        auto, plain (%), hash (#), stored ($ method 0),\n"
+           "                        rle ($ method 1)\n"
            "log:\n"
            "  --log FILE            JSON lines: packets received and events\n"
            "  -v, --verbose         log lines also to standard error\n";
 }
+
+namespace {
+
+// Numbers in decimal or 0x hex, within [low, high].
+template <typename T>
+bool setNumber(const std::string& text, long low, long high, T* out)
+{
+    long v = 0;
+    if (!parseInt(text, low, high, &v))
+        return false;
+    *out = static_cast<T>(v);
+    return true;
+}
+
+// An option: its name, whether it takes a value, and how that value (empty
+// for a switch) goes into the options. False: a bad value.
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    bool (*apply)(const std::string& value, SimOptions* o);
+};
+
+constexpr long kLastTrack = 163;
+
+bool addTrack(const std::string& text, std::vector<int>* tracks)
+{
+    long t = 0;
+    if (!parseInt(text, 0, kLastTrack, &t))
+        return false;
+    tracks->push_back(int(t));
+    return true;
+}
+
+// "T", "T:K", "T:R" or "T:R:K" as the fault's kind takes them.
+bool addMediumFault(const std::string& text, MediumFault::Kind kind, SimOptions* o)
+{
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        const size_t colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    const bool hasSector = kind != MediumFault::Kind::FlakyWrite;
+    const bool hasCount = kind != MediumFault::Kind::BadSector;
+    const size_t required = hasSector ? 2 : 1;
+    if (fields.size() < required || fields.size() > required + (hasCount ? 1 : 0))
+        return false;
+    MediumFault f;
+    f.kind = kind;
+    long v = 0;
+    if (!parseInt(fields[0], 0, kLastTrack, &v))
+        return false;
+    f.track = int(v);
+    if (hasSector) {
+        if (!parseInt(fields[1], 0, 255, &v))
+            return false;
+        f.sector = int(v);
+    }
+    if (fields.size() > required) {
+        if (!parseInt(fields[required], 1, 1000000000, &v))
+            return false;
+        f.count = int(v);
+    }
+    o->mediumFaults.push_back(f);
+    return true;
+}
+
+using V = const std::string&;
+using Fault = MediumFault::Kind;
+
+const OptionSpec kOptions[] = {
+    {"--port-file", true, [](V v, SimOptions* o) { o->portFile = v; return true; }},
+    {"--sessions", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000, &o->sessions); }},
+    {"--idle", true,
+     [](V v, SimOptions* o) { return parseSeconds(v, &o->idleMs) && o->idleMs > 0; }},
+    {"--max-time", true, [](V v, SimOptions* o) { return parseSeconds(v, &o->maxMs); }},
+    {"--baud", true, [](V v, SimOptions* o) { return setNumber(v, 50, 4000000, &o->baud); }},
+    {"--version", true,
+     [](V v, SimOptions* o) { return parseVersion(v, &o->agentMajor, &o->agentMinor); }},
+    {"--no-hd", false, [](V, SimOptions* o) { o->hasHdDrive = false; return true; }},
+    {"--roms", true, [](V v, SimOptions* o) { return setNumber(v, 0, 255, &o->romBitmap); }},
+    {"--fixed-rate", false, [](V, SimOptions* o) { o->variableRate = false; return true; }},
+    {"--drive1", true,
+     [](V v, SimOptions* o) { return parseImage(v, &o->image[0], &o->imageIndex[0]); }},
+    {"--drive2", true,
+     [](V v, SimOptions* o) { return parseImage(v, &o->image[1], &o->imageIndex[1]); }},
+    {"--blank1", true, [](V v, SimOptions* o) { return parseMedium(v, &o->blank[0]); }},
+    {"--blank2", true, [](V v, SimOptions* o) { return parseMedium(v, &o->blank[1]); }},
+    {"--sample", false, [](V, SimOptions* o) { o->sample = true; return true; }},
+    {"--save", true, [](V v, SimOptions* o) { o->save[0] = v; return true; }},
+    {"--save2", true, [](V v, SimOptions* o) { o->save[1] = v; return true; }},
+    {"--rom-dir", true, [](V v, SimOptions* o) { o->romDir = v; return true; }},
+    {"--info", true, [](V v, SimOptions* o) { o->info = v; return true; }},
+    {"--no-disk-until", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000, &o->noDiskUntil); }},
+    {"--unknown-medium", false, [](V, SimOptions* o) { o->unknownMedium = true; return true; }},
+    {"--disk-error", true, [](V v, SimOptions* o) { return setNumber(v, 0, 255, &o->diskError); }},
+    {"--write-protect", false, [](V, SimOptions* o) { o->writeProtect = true; return true; }},
+    {"--refuse", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->refuse); }},
+    {"--refuse-count", true,
+     [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->refuseCount); }},
+    {"--silent-after", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->silentAfter); }},
+    {"--hangup-after", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->hangupAfter); }},
+    {"--mute-after", true,
+     [](V v, SimOptions* o) { return setNumber(v, 0, 1000000000, &o->muteAfter); }},
+    {"--hangup-at-track", true, [](V v, SimOptions* o) { return addTrack(v, &o->hangupAtTrack); }},
+    {"--silent-at-track", true, [](V v, SimOptions* o) { return addTrack(v, &o->silentAtTrack); }},
+    {"--flaky-write", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::FlakyWrite, o); }},
+    {"--bad-sector", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::BadSector, o); }},
+    {"--weak-sector", true,
+     [](V v, SimOptions* o) { return addMediumFault(v, Fault::WeakSector, o); }},
+    {"--bad-crc", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badCrc); }},
+    {"--bad-crc-count", true,
+     [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badCrcCount); }},
+    {"--bad-seq", true, [](V v, SimOptions* o) { return setNumber(v, 1, 1000000000, &o->badSeq); }},
+    {"--noise", false, [](V, SimOptions* o) { o->noise = true; return true; }},
+    {"--replies", true, [](V v, SimOptions* o) { return parseReplies(v, &o->replies); }},
+    {"--log", true, [](V v, SimOptions* o) { o->logPath = v; return true; }},
+    {"--verbose", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
+    {"-v", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
+};
+
+const OptionSpec* findOption(const std::string& name)
+{
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::string* error)
 {
@@ -157,109 +309,30 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
             *error = why;
         return false;
     };
-    static const char* const kWithValue[] = {
-        "--port-file", "--sessions",   "--idle",       "--max-time",   "--baud",
-        "--version",   "--roms",       "--drive1",     "--drive2",     "--blank1",
-        "--blank2",    "--save",       "--save2",      "--rom-dir",    "--info",
-        "--no-disk-until", "--disk-error", "--refuse", "--refuse-count", "--silent-after",
-        "--hangup-after",
-        "--bad-crc",   "--bad-seq",    "--replies",    "--log"};
-
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
-        bool hasValue = false;
-        size_t eq = arg.find('=');
+        bool valueGiven = false;
+        const size_t eq = arg.find('=');
         if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
-            hasValue = true;
+            valueGiven = true;
         }
-        bool needsValue = false;
-        for (const char* name : kWithValue)
-            needsValue = needsValue || arg == name;
-        if (needsValue && !hasValue) {
+        const OptionSpec* spec = findOption(arg);
+        if (!spec)
+            return fail("unknown option " + arg);
+        if (!spec->takesValue && valueGiven)
+            return fail(arg + " takes no value");
+        if (spec->takesValue && !valueGiven) {
             if (i + 1 >= argc)
                 return fail(arg + " needs a value");
             value = argv[++i];
-        } else if (!needsValue && hasValue) {
-            return fail(arg + " takes no value");
         }
-
-        long v = 0;
-        auto number = [&](long low, long high, auto* out) {
-            if (!parseInt(value, low, high, &v))
-                return false;
-            *out = static_cast<std::remove_pointer_t<decltype(out)>>(v);
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--port-file")
-            o->portFile = value;
-        else if (arg == "--sessions")
-            ok = number(0, 1000000, &o->sessions);
-        else if (arg == "--idle")
-            ok = parseSeconds(value, &o->idleMs) && o->idleMs > 0;
-        else if (arg == "--max-time")
-            ok = parseSeconds(value, &o->maxMs);
-        else if (arg == "--baud")
-            ok = number(50, 4000000, &o->baud);
-        else if (arg == "--version")
-            ok = parseVersion(value, &o->agentMajor, &o->agentMinor);
-        else if (arg == "--no-hd")
-            o->hasHdDrive = false;
-        else if (arg == "--roms")
-            ok = number(0, 255, &o->romBitmap);
-        else if (arg == "--fixed-rate")
-            o->variableRate = false;
-        else if (arg == "--drive1" || arg == "--drive2")
-            ok = parseImage(value, &o->image[arg.back() - '1'], &o->imageIndex[arg.back() - '1']);
-        else if (arg == "--blank1" || arg == "--blank2")
-            ok = parseMedium(value, &o->blank[arg.back() - '1']);
-        else if (arg == "--sample")
-            o->sample = true;
-        else if (arg == "--save")
-            o->save[0] = value;
-        else if (arg == "--save2")
-            o->save[1] = value;
-        else if (arg == "--rom-dir")
-            o->romDir = value;
-        else if (arg == "--info")
-            o->info = value;
-        else if (arg == "--no-disk-until")
-            ok = number(0, 1000000, &o->noDiskUntil);
-        else if (arg == "--unknown-medium")
-            o->unknownMedium = true;
-        else if (arg == "--disk-error")
-            ok = number(0, 255, &o->diskError);
-        else if (arg == "--write-protect")
-            o->writeProtect = true;
-        else if (arg == "--refuse")
-            ok = number(1, 1000000000, &o->refuse);
-        else if (arg == "--refuse-count")
-            ok = number(1, 1000000000, &o->refuseCount);
-        else if (arg == "--silent-after")
-            ok = number(0, 1000000000, &o->silentAfter);
-        else if (arg == "--hangup-after")
-            ok = number(0, 1000000000, &o->hangupAfter);
-        else if (arg == "--bad-crc")
-            ok = number(1, 1000000000, &o->badCrc);
-        else if (arg == "--bad-seq")
-            ok = number(1, 1000000000, &o->badSeq);
-        else if (arg == "--noise")
-            o->noise = true;
-        else if (arg == "--replies")
-            ok = parseReplies(value, &o->replies);
-        else if (arg == "--log")
-            o->logPath = value;
-        else if (arg == "-v" || arg == "--verbose")
-            o->verbose = true;
-        else
-            return fail("unknown option " + arg);
-        if (!ok)
-            return fail("bad value for " + arg + ": " + value);
-        if (value.empty() && needsValue)
+        if (spec->takesValue && value.empty())
             return fail(arg + " needs a value");
+        if (!spec->apply(value, o))
+            return fail("bad value for " + arg + ": " + value);
     }
 
     int loaded1 = !o->image[0].empty() + (o->blank[0] >= 0) + o->sample;

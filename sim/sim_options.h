@@ -1,6 +1,7 @@
 #pragma once
 // ferry88sim's command line.
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -11,6 +12,19 @@ enum class ReplyMode {
     Hash,     // always "#"
     Stored,   // always "$" with method 0
     RunLength // always "$" with method 1 (payloads below 16384 bytes)
+};
+
+// A fault of the disk itself. Tracks are D88 track indexes (2 * cylinder + head).
+struct MediumFault {
+    enum class Kind {
+        FlakyWrite,   // the first `count` writes of the track store its first sector spoiled
+        BadSector,    // sector R always reads back with a data CRC error
+        WeakSector,   // sector R reads back with a data CRC error on the first `count` reads
+    };
+    Kind kind = Kind::BadSector;
+    int track = 0;
+    int sector = 0;   // R; not used by FlakyWrite
+    int count = 1;    // not used by BadSector
 };
 
 struct SimOptions {
@@ -49,7 +63,12 @@ struct SimOptions {
     int refuseCount = 1;
     int silentAfter = -1;            // -1: off; 0 answers nothing
     int hangupAfter = -1;            // -1: off; exit at once on the next packet
+    int muteAfter = -1;              // -1: off; acknowledge packet K + 1, then nothing
+    std::vector<int> hangupAtTrack;  // hang up at the read-track command that would deliver it
+    std::vector<int> silentAtTrack;  // acknowledge that command, then answer nothing
+    std::vector<MediumFault> mediumFaults;
     int badCrc = 0;
+    int badCrcCount = 1;             // packets in a row from the badCrc-th
     int badSeq = 0;
     bool noise = false;
     ReplyMode replies = ReplyMode::Auto;

@@ -4,10 +4,14 @@
 #include "core/console.h"
 #include "core/interrupt.h"
 #include "core/verbose.h"
+#include "image/d88.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
 
 namespace {
+
+// The medium byte of a read query that asks for whatever is in the drive.
+constexpr uint8_t kAnyMedium = 0xFF;
 
 // One key press at a disk prompt. End of input counts as one key press; a
 // drive still empty after it would otherwise be asked about forever.
@@ -31,12 +35,13 @@ bool keyPressed(bool* inputEnded, Outcome* failure)
 
 } // namespace
 
-bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* failure)
+bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* failure,
+                             bool prompt)
 {
     medium = requested;
     bool inputEnded = false;
     for (;;) {
-        if (forWrite) {
+        if (forWrite && prompt) {
             console::out("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
                          drive + 1);
             if (!keyPressed(&inputEnded, failure))
@@ -47,7 +52,7 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
         // always names the image's medium, with bit 7 set.
         const uint8_t mediumByte =
             forWrite ? static_cast<uint8_t>(requested | wire::kMediumForWrite)
-                     : static_cast<uint8_t>(medium >= 0 && medium <= 3 ? medium : 0xFF);
+                     : static_cast<uint8_t>(d88::isMediumCode(medium) ? medium : kAnyMedium);
         const uint8_t query[3] = {wire::kCmdMedium, static_cast<uint8_t>(drive), mediumByte};
         int code = sendPacket(query, 3, true, false);
         // An empty answer reads as "type undetermined" rather than as 2D.
@@ -62,11 +67,11 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
             console::out("media = %d\n", answer);
         if (!forWrite)
             medium = answer;
-        if (answer <= 3)
+        if (d88::isMediumCode(answer))
             return true;
 
         Cause cause = Cause::DiskError;
-        if (answer == wire::kAnswerNoDisk) {
+        if (answer == wire::kAnswerNoDisk && prompt) {
             if (forWrite)
                 continue;
             console::out("PC88 のドライブ %d にディスクを入れてキーを押してください.\n", drive + 1);

@@ -54,7 +54,27 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
         return fileFailure(Step::ImageOpen, Cause::DamagedImage, image, options);
     }
 
-    Outcome outcome = client.readDisk(options.drive - 1, options.medium, image);
+    ReadPlan plan;
+    plan.retries = options.retries;
+    d88::D88Header interrupted;
+    if (options.resume && where != d88::Selected::InProgress) {
+        console::out("中断した読み込みはありません. 新しく読み込みます.\n");
+    } else if (options.resume) {
+        // Only a progress record written by this program says what is stored.
+        uint8_t bytes[d88::kHeaderSize];
+        const bool whole = image.seek(0, ImageFile::SeekFromImage) &&
+                           image.read(bytes, d88::kHeaderSize) == d88::kHeaderSize;
+        image.seek(0, ImageFile::SeekFromEnd);
+        const int64_t size = image.tell();
+        if (whole)
+            interrupted = d88::D88Header::decode(bytes);
+        if (!whole || interrupted.tracksDone < 0 || interrupted.dataEnd < d88::kHeaderSize ||
+            interrupted.dataEnd > size)
+            return fileFailure(Step::ImageRead, Cause::NotResumable, image, options);
+        plan.resume = &interrupted;
+    }
+
+    Outcome outcome = client.readDisk(options.driveIndex(), options.medium, image, plan);
     if (outcome.cause == Cause::FileError)
         outcome.file = options.fileArg;
     outcome.summary.imageIndex = number;

@@ -1,15 +1,18 @@
 // Disk reading: one floppy, track by track, into a D88 image.
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "core/console.h"
-#include "core/interrupt.h"
 #include "core/tick.h"
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
+#include "transfer/read_schedule.h"
+#include "transfer/scheduled_read.h"
 #include "transfer/sector_reports.h"
 #include "transfer/track_reply.h"
 
@@ -85,91 +88,186 @@ int DiskClient::requestTrack(bool more, int next, uint8_t* reply, int* received)
     return receivePacket(reply, kTrackBufferSize, fastReceive, received);
 }
 
-Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image)
+namespace {
+
+// A track's best reply so far, until it can be appended in track order.
+struct HeldTrack {
+    d88::TrackRecords records;
+    int bad = 0;
+    int attempts = 0;
+    bool final = false;
+};
+
+void printTrackLine(int count, int bad, int attempt, bool retryComing)
 {
-    medium = requested;
+    if (count == 0) {
+        console::out(" unformatted");
+    } else {
+        console::out(" %2d sectors", count);
+        if (bad > 0 && (attempt > 1 || retryComing))
+            console::out(", %d bad", bad);
+    }
+    if (attempt > 1)
+        console::out(" (attempt %d)", attempt);
+    else if (retryComing)
+        console::out(", reading again");
+    console::out(".\n");
+}
+
+} // namespace
+
+Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const ReadPlan& plan)
+{
+    const d88::D88Header* resume = plan.resume;
+    medium = resume ? d88::mediumFor(resume->mediaType) : requested;
     if (caps.hasHdDrive == 0) {
-        if (medium == 1 || medium == 3) {
+        if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
             console::out("この 88 は 2D 専用機です.\n");
             return Outcome::failed(Step::MediumQuery, Cause::Not2D);
         }
-        medium = 0;
+        medium = d88::kMedium2D;
     }
     Outcome failure;
     if (!queryMedium(drive, medium, false, &failure))
         return failure;
+    if (resume && d88::mediaTypeFor(medium) != resume->mediaType) {
+        sendEnd();
+        Outcome o = Outcome::failed(Step::MediumQuery, Cause::OtherMedium);
+        o.detail = medium;
+        return o;
+    }
 
     const int trackCount = d88::trackCountFor(medium);
     console::out("ディスクの種類は %s です.\n", d88::mediumName(medium));
 
-    // Provisional header: the marker tells the image walk that this image is
-    // incomplete until the final rewrite below.
     d88::D88Header header;
-    std::memcpy(header.title, d88::kDefaultTitle, std::strlen(d88::kDefaultTitle));
-    header.mediaType = d88::mediaTypeFor(medium);
-    header.diskSize = d88::kInProgress;
-    if (!writeHeader(image, header))
+    int firstTrack = 0;
+    d88::TrackRecords storedTrack0;
+    if (resume) {
+        header = *resume;
+        firstTrack = std::min(header.tracksDone, trackCount);
+        if (firstTrack > 0 && header.trackOffsets[0] != 0 &&
+            !readStoredTrack(image, header.trackOffsets[0], &storedTrack0)) {
+            sendEnd();
+            return Outcome::failed(Step::ImageRead, Cause::NotResumable);
+        }
+        if (!image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage))
+            return imageFailure(image, -1);
+    } else {
+        // Provisional header: the marker tells the image walk that this image
+        // is incomplete until the final rewrite; the progress record lets an
+        // interrupted read go on later.
+        std::memcpy(header.title, d88::kDefaultTitle, std::strlen(d88::kDefaultTitle));
+        header.mediaType = d88::mediaTypeFor(medium);
+        header.diskSize = d88::kInProgress;
+        header.tracksDone = 0;
+        header.dataEnd = d88::kHeaderSize;
+        if (!writeHeader(image, header))
+            return imageFailure(image, -1);
+    }
+
+    // Track 0 always comes first; a resumed read uses it only to check that
+    // the floppy is the one it started with.
+    std::vector<int> order;
+    for (int t = firstTrack; t < trackCount; ++t)
+        order.push_back(t);
+    std::vector<int> tracks = order;
+    if (firstTrack > 0)
+        tracks.insert(tracks.begin(), 0);
+    bool checkTrack0 = firstTrack > 0;
+    ReadSchedule schedule(tracks, plan.retries);
+    std::map<int, HeldTrack> held;
+    size_t appended = 0;
+    Summary summary;
+    summary.resumedTracks = firstTrack;
+    for (int t = 0; t < firstTrack; ++t) {
+        d88::TrackRecords stored;
+        if (header.trackOffsets[t] != 0 && !readStoredTrack(image, header.trackOffsets[t], &stored))
+            return imageFailure(image, -1);
+        addToSummary(stored, &summary);
+    }
+    if (!image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage))
         return imageFailure(image, -1);
 
-    const uint8_t begin[2] = {wire::kCmdBeginRead, 0x00};
-    uint8_t ignored = 0;
-    int code = sendPacket(begin, 2, true, false);
-    if (code == wire::kOk)
-        code = receivePacket(&ignored, 1, false);
-    if (code != wire::kOk)
-        return linkFailure(Step::Begin, code);
-
-    Summary summary;
-    std::vector<uint8_t> reply(kTrackBufferSize);
-    d88::TrackRecords track;
-    std::vector<SectorReport> reports;
     const uint32_t start = tickCount();
-    for (int t = 0; t < trackCount; ++t) {
-        // A Ctrl-C lets the track in flight finish and starts no new one.
-        if (interrupts::stopRequested()) {
-            Outcome o = Outcome::failed(Step::ReadTrack, Cause::Interrupted, t);
-            o.lastDone = t - 1;
-            return o;
+    // The resumed read's check is one reply, not retried: a weak sector is
+    // left out of the comparison anyway.
+    auto retry = [&](int t, const d88::TrackRecords& track) {
+        return !(checkTrack0 && t == 0) && countBadSectors(track) > 0;
+    };
+    auto take = [&](const TrackDelivery& d, Outcome* stop) {
+        const int t = d.track;
+        const d88::TrackRecords& track = *d.records;
+        if (checkTrack0 && t == 0) {
+            checkTrack0 = false;
+            console::out(track.empty() ? " unformatted" : " %2d sectors", int(track.size()));
+            if (!sameTrack(track, storedTrack0)) {
+                console::out(", not the disk read before.\n");
+                sendEnd();
+                *stop = Outcome::failed(Step::ReadTrack, Cause::OtherDisk, 0);
+                return false;
+            }
+            console::out(", the disk read before.\n");
+            if (firstTrack > 1)
+                console::out("Track %3d-%3d: resumed.\n", 1, firstTrack - 1);
+            return true;
         }
-        header.trackOffsets[t] = static_cast<uint32_t>(image.tell());
-        console::out("Track %3d:", t);
-        int received = 0;
-        code = requestTrack(t < trackCount - 1, t + 1, reply.data(), &received);
-        if (code != wire::kOk) {
-            console::out("\n");
-            Outcome o = linkFailure(Step::ReadTrack, code, t);
-            o.lastDone = t - 1;
-            return o;
+        const int bad = countBadSectors(track);
+        printTrackLine(static_cast<int>(track.size()), bad, d.reply.attempt, !d.reply.final);
+        if (verbose && !track.empty())
+            printSectorLines(*d.reports, track);
+
+        // Keep the reply with the fewest bad sectors, the first of equals.
+        HeldTrack& h = held[t];
+        if (d.reply.attempt == 1 || bad < h.bad) {
+            h.records = track;
+            h.bad = bad;
         }
-        const int count = received > 0 ? reply[0] : 0;
-        if (count == 0) {
-            console::out(" unformatted.\n");
-            header.trackOffsets[t] = 0;
-            ++summary.unformattedTracks;
-            continue;
+        h.attempts = d.reply.attempt;
+        h.final = d.reply.final;
+
+        // Tracks go into the image in order, as soon as all before them are final.
+        while (appended < order.size()) {
+            const int a = order[appended];
+            auto it = held.find(a);
+            if (it == held.end() || !it->second.final)
+                break;
+            const HeldTrack& done = it->second;
+            header.trackOffsets[a] =
+                done.records.empty() ? 0 : static_cast<uint32_t>(image.tell());
+            // The progress goes with every track: one header write, and back.
+            header.tracksDone = a + 1;
+            bool written = appendTrack(image, done.records);
+            header.dataEnd = static_cast<uint32_t>(image.tell());
+            written = written && writeHeader(image, header) &&
+                      image.seek(static_cast<int32_t>(header.dataEnd), ImageFile::SeekFromImage);
+            if (!written) {
+                *stop = imageFailure(image, a - 1);
+                return false;
+            }
+            addToSummary(done.records, &summary);
+            if (done.attempts > 1)
+                ++summary.retriedTracks;
+            held.erase(it);
+            ++appended;
         }
-        console::out(" %2d sectors.\n", count);
-        if (!decodeTrackReply(reply.data(), received, t, &track, &reports)) {
-            if (verbose)
-                console::out("track %d: sector reports or data lie outside the reply\n", t);
-            Outcome o = Outcome::failed(Step::ReadTrack, Cause::BadReply, t);
-            o.lastDone = t - 1;
-            return o;
-        }
-        if (verbose)
-            printSectorLines(reports, track);
-        if (!appendTrack(image, track))
-            return imageFailure(image, t - 1);
-        addToSummary(track, &summary);
+        return true;
+    };
+    Outcome read = readScheduled(*this, schedule, Step::ReadTrack, retry, take);
+    if (!read.completed) {
+        if (read.cause != Cause::FileError)
+            read.lastDone = static_cast<int>(appended) + firstTrack - 1;
+        return read;
     }
     console::out("%d ms.\n", static_cast<int>(tickCount() - start));
 
-    header.diskSize = static_cast<uint32_t>(image.tell());
+    header.diskSize = header.dataEnd;
+    header.tracksDone = -1;   // a complete image has its reserved bytes zero
     if (!writeHeader(image, header))
         return imageFailure(image, trackCount - 1);
     summary.imageBytes = header.diskSize;
 
-    code = sendEnd();
+    const int code = sendEnd();
     if (code != wire::kOk) {
         // The image is complete; only the agent may not be ready for the next run.
         Outcome o = linkFailure(Step::End, code);

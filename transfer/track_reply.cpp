@@ -1,5 +1,7 @@
 #include "transfer/track_reply.h"
 
+#include <cstddef>
+
 #include "image/image_file.h"
 
 bool decodeTrackReply(const uint8_t* reply, int received, int t, d88::TrackRecords* track,
@@ -80,4 +82,54 @@ TrackCounts countSectors(const d88::TrackRecords& track)
         counts.deleted += s.deleted != 0;
     }
     return counts;
+}
+
+bool readStoredTrack(ImageFile& image, uint32_t offset, d88::TrackRecords* track)
+{
+    track->clear();
+    if (!image.seek(static_cast<int32_t>(offset), ImageFile::SeekFromImage))
+        return false;
+    unsigned count = 0;
+    do {
+        uint8_t bytes[d88::kSectorHeaderSize];
+        if (image.read(bytes, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
+            return false;
+        const d88::D88SectorHeader h = d88::D88SectorHeader::decode(bytes);
+        d88::SectorRecord s;
+        s.c = h.c;
+        s.h = h.h;
+        s.r = h.r;
+        s.n = h.n;
+        s.density = h.density;
+        s.deleted = h.deleted;
+        s.status = h.status;
+        s.data.resize(h.dataSize);
+        if (h.dataSize > 0 && image.read(s.data.data(), h.dataSize) != h.dataSize)
+            return false;
+        track->push_back(std::move(s));
+        count = h.sectorCount;
+    } while (track->size() < count && track->size() < 256);
+    return true;
+}
+
+int countBadSectors(const d88::TrackRecords& track)
+{
+    const TrackCounts counts = countSectors(track);
+    return counts.idCrc + counts.dataCrc + counts.noAddressMark;
+}
+
+bool sameTrack(const d88::TrackRecords& a, const d88::TrackRecords& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const d88::SectorRecord& x = a[i];
+        const d88::SectorRecord& y = b[i];
+        if (x.c != y.c || x.h != y.h || x.r != y.r || x.n != y.n || x.density != y.density)
+            return false;
+        // A weak sector reads differently each time; only clean reads are compared.
+        if (x.status == d88::kStatusOk && y.status == d88::kStatusOk && x.data != y.data)
+            return false;
+    }
+    return true;
 }

@@ -67,7 +67,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
         o.file = options.fileArg;
         return o;
     }
-    Outcome outcome = client.writeDisk(options.drive - 1, image);
+    Outcome outcome = client.writeDisk(options.driveIndex(), image, options.verify);
     if (outcome.side() == Side::ImageFile)
         outcome.file = options.fileArg;
     image.close();

@@ -70,7 +70,7 @@ Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
     return Outcome::done(*summary);
 }
 
-Outcome DiskClient::writeDisk(int drive, ImageFile& image)
+Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
 {
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
@@ -93,7 +93,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image)
     if (check.state != ImageState::Sound)
         return Outcome::failed(Step::ImageRead, Cause::DamagedImage, check.track);
 
-    if (capabilities().hasHdDrive == 0 && medium != 0) {
+    if (capabilities().hasHdDrive == 0 && medium != d88::kMedium2D) {
         console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
                      d88::mediumName(medium));
         return Outcome::failed(Step::MediumQuery, Cause::Not2D);
@@ -117,6 +117,11 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image)
         o.lastDone = trackCount - 1;
         o.summary = summary;
         return o;
+    }
+    if (verify) {
+        outcome = verifyDisk(drive, image, header, &summary);
+        if (!outcome.completed)
+            return outcome;
     }
     summary.wireBytes = bytesWritten();
     return Outcome::done(summary);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,7 +66,7 @@ TempDir::~TempDir()
 }
 
 RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd,
-                    const std::string& stdinText, int timeoutMs)
+                    const std::string& stdinText, int timeoutMs, const RunHooks& hooks)
 {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe))
@@ -83,6 +84,12 @@ RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd
             close(fd);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
+        if (hooks.fileSizeLimit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(hooks.fileSizeLimit);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         setenv("LC_ALL", "C.UTF-8", 1);
         execv(argv[0], argv.data());
         _exit(127);
@@ -112,8 +119,10 @@ RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd
             kill(pid, SIGKILL);
             break;
         }
+        if (hooks.whileRunning)
+            hooks.whileRunning(pid);
         pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-        int n = poll(fds, inFd >= 0 ? 3 : 2, std::min(msLeft(deadline), 200));
+        int n = poll(fds, inFd >= 0 ? 3 : 2, std::min(msLeft(deadline), hooks.whileRunning ? 20 : 200));
         if (n < 0 && errno != EINTR)
             break;
         char buffer[4096];

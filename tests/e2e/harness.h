@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -32,10 +33,21 @@ private:
     std::string dir;
 };
 
+// What a test does to a run beyond its arguments and input.
+struct RunHooks {
+    // RLIMIT_FSIZE of the child (SIGXFSZ ignored, so a write past it fails
+    // with EFBIG): tests run as root, who writes to read-only files anyway.
+    long fileSizeLimit = -1;
+    // Called about every 20 ms while the child runs, with its pid (to send it
+    // a signal when the sim's log shows a track, say).
+    std::function<void(pid_t)> whileRunning;
+};
+
 // Runs ferry2 with args in cwd; stdinText is its whole standard input (closed
 // after it, so a key wait past its end sees end of input).
 RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd,
-                    const std::string& stdinText = "", int timeoutMs = 60000);
+                    const std::string& stdinText = "", int timeoutMs = 60000,
+                    const RunHooks& hooks = RunHooks());
 
 // A pseudo-terminal whose master a thread drains into a buffer.
 class Pty {

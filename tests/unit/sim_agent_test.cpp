@@ -23,6 +23,7 @@
 #include "sim/floppy.h"
 #include "sim/pty_port.h"
 #include "sim/rom_banks.h"
+#include "sim/sample_disk.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
 #include "tests/support/expand_reply.h"
@@ -55,7 +56,8 @@ TEST(SimPacket, CharacterCodeBothWays)
         Bytes chars;
     } rows[] = {
         {{0x61, 0x62, 0x63}, {0x70, 0x98, 0x8C, 0x70}},
-        {{0x01, 0x00, 0x01, 0x00, 0x01, 0x4C, 0x9C}, {0x40, 0x80, 0x40, 0x50, 0x40, 0x45, 0x59, 0x5C}},
+        {{0x01, 0x00, 0x01, 0x00, 0x01, 0x4C, 0x9C},
+         {0x40, 0x80, 0x40, 0x50, 0x40, 0x45, 0x59, 0x5C}},
         {{0xFF}, {0xBF, 0x80}},
         {{}, {}},
     };
@@ -186,6 +188,8 @@ public:
         setSpeed(bps);
         return true;
     }
+    // What ferry2 does when it opens or closes its port: drop unread input.
+    void purge() { tcflush(fd, TCIFLUSH); }
     // As the client does: input purged, then the new rate.
     void setSpeed(unsigned bps)
     {
@@ -421,14 +425,19 @@ TEST(SimAgent, ReadSessionAtDoubleSpeed)
     EXPECT_BYTES(patternBank(0x40), r.payload);
 
     ASSERT_EQ(client.command(7, {0x00}), 1);
+    client.purge();
     run.finish(5000);
     EXPECT_EQ(run.outcome, sim::Agent::Outcome::Sessions);
     EXPECT_EQ(run.sessions, 1);
     EXPECT_EQ(run.violations(), "");
     EXPECT_EQ(run.countLines("{\"lead\":\"!\",\"seq\":1,\"payload\":\"01\",\"speed\":19200}"), 1);
-    EXPECT_EQ(run.countLines("\"event\":\"fast-wait\",\"for\":\"track\",\"purge\":true,\"speed\":38400"), 1);
-    EXPECT_EQ(run.countLines("\"event\":\"fast-wait\",\"for\":\"rom\",\"purge\":true,\"speed\":38400"), 1);
-    EXPECT_EQ(run.countLines("\"reason\":\"end\""), 1);
+    for (const char* what : {"track", "rom"}) {
+        EXPECT_EQ(run.countLines("\"event\":\"fast-wait\",\"for\":\"" + std::string(what) +
+                                 "\",\"purge\":true,\"speed\":38400"),
+                  1)
+            << what;
+    }
+    EXPECT_EQ(run.countLines("\"event\":\"session-end\",\"reason\":\"end\""), 1);
 }
 
 TEST(SimAgent, FastReplyWithoutTheClientsSwitchIsAViolation)
@@ -452,6 +461,7 @@ TEST(SimAgent, FastReplyWithoutTheClientsSwitchIsAViolation)
     client.setSpeed(38400);
     ASSERT_TRUE(client.receive(&r));
     ASSERT_EQ(client.command(4, {0x00}), 1);
+    client.purge();
     run.finish(5000);
     EXPECT_NE(run.violations().find("the line runs at 19200"), std::string::npos)
         << run.violations();
@@ -601,7 +611,8 @@ TEST(SimAgent, WriteTrackChecksLengthAndCrc)
     uint16_t crc = sim::crc16(track.data(), track.size());
     lz[size_t(n)] = uint8_t(crc ^ 1);
     lz[size_t(n) + 1] = uint8_t(crc >> 8);
-    ASSERT_EQ(client.command(4, {0x09, 0x01, uint8_t(track.size()), uint8_t(track.size() >> 8)}), 1);
+    const Bytes writeOne = {0x09, 0x01, uint8_t(track.size()), uint8_t(track.size() >> 8)};
+    ASSERT_EQ(client.command(4, writeOne), 1);
     client.send('$', 4, lz);
     ASSERT_TRUE(client.receive(&r));
     EXPECT_BYTES(Bytes{0xE1}, r.payload);
@@ -610,10 +621,12 @@ TEST(SimAgent, WriteTrackChecksLengthAndCrc)
     // The same with the right CRC gets through to the floppy (which has its own
     // opinion of a payload that is no real track layout).
     lz[size_t(n)] = uint8_t(crc);
-    ASSERT_EQ(client.command(5, {0x09, 0x01, uint8_t(track.size()), uint8_t(track.size() >> 8)}), 1);
+    ASSERT_EQ(client.command(5, writeOne), 1);
     client.send('$', 5, lz);
     ASSERT_TRUE(client.receive(&r));
-    EXPECT_EQ(run.countLines("\"event\":\"write-track\",\"track\":1,\"length\":300,\"compressed\":true"), 2);
+    EXPECT_EQ(
+        run.countLines("\"event\":\"write-track\",\"track\":1,\"length\":300,\"compressed\":true"),
+        2);
     EXPECT_EQ(run.countLines("\"event\":\"data-crc-mismatch\""), 1);
 
     // A data packet with no write-track command before it is not answered.
@@ -622,29 +635,270 @@ TEST(SimAgent, WriteTrackChecksLengthAndCrc)
     EXPECT_NE(run.violations().find("data packet without a write-track"), std::string::npos);
 }
 
-TEST(SimAgent, CountsSessions)
+// ---- command sequences and sessions ----
+
+// One step of a scripted client: a command (its acknowledgement byte, -1 for
+// none, then its replies), a data packet for the last command, or a purge of
+// the client's input as ferry2 makes when it opens or closes its port.
+struct Step {
+    char what;      // '!' command, '#' data, 'p' purge
+    Bytes payload;
+    int ack = 1;    // commands: the acknowledgement byte expected, -1: none comes
+    int replies = 0;
+};
+
+constexpr int kNoReply = -1;   // replies: nothing more comes
+constexpr int kQuietMs = 300;  // how long "nothing comes" is waited for
+
+Step cmd(Bytes payload, int replies = 0, int ack = 1)
+{
+    return {'!', std::move(payload), ack, replies};
+}
+
+const Step kPurge = {'p', {}, 0, 0};
+
+// A one-sector track 0 for the write-track command: format MFM N 1, one slot,
+// its data record of 256 bytes, the end byte.
+Bytes oneSectorTrack()
+{
+    Bytes p = {0x41, 0x01, 0x01, 0x36, 0xE5, 0, 0, 1, 1, 0x42, 0, 0, 1, 1, 0x00, 0x01};
+    p.insert(p.end(), 256, 0x5A);
+    p.push_back(0x00);
+    return p;
+}
+
+// The write-track command and its data packet for oneSectorTrack.
+std::vector<Step> writeTrackZero()
+{
+    const Bytes track = oneSectorTrack();
+    return {cmd({0x09, 0x00, uint8_t(track.size()), uint8_t(track.size() >> 8)}),
+            {'#', track, 0, 1}};
+}
+
+std::vector<Step> concat(std::initializer_list<std::vector<Step>> parts)
+{
+    std::vector<Step> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Plays the steps; every expectation is checked on the way.
+void play(TestClient& client, const std::vector<Step>& steps)
+{
+    uint16_t seq = 0;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i) + " " + step.what + " " + hexDump(step.payload));
+        Reply r;
+        if (step.what == 'p') {
+            client.purge();
+            continue;
+        }
+        if (step.what == '!')
+            EXPECT_EQ(client.command(++seq, step.payload, step.ack < 0 ? kQuietMs : 5000),
+                      step.ack);
+        else
+            client.send('#', seq, step.payload);
+        if (step.replies == kNoReply) {
+            EXPECT_FALSE(client.receive(&r, kQuietMs));
+        }
+        for (int k = 0; k < step.replies; ++k)
+            EXPECT_TRUE(client.receive(&r));
+    }
+}
+
+// The sequence-end lines of the log, from "kind" on: "kind":"read","tracks":[0,1],...
+std::vector<std::string> sequenceEnds(const AgentRun& run)
+{
+    std::vector<std::string> ends;
+    for (const auto& line : run.logLines()) {
+        if (line.find("\"event\":\"sequence-end\"") != std::string::npos)
+            ends.push_back(line.substr(line.find("\"reason\"")));
+    }
+    return ends;
+}
+
+const Bytes kHello = {0x01};
+const Bytes kEnd = {0x00};
+const Bytes kMediumRead = {0x02, 0x00, 0xFF};
+const Bytes kMediumWrite = {0x02, 0x00, 0x80};
+const Bytes kBegin = {0x03, 0x00};
+
+Bytes readTrack(uint8_t next)
+{
+    return {0x05, next, 0x00};
+}
+
+const Bytes kReadLast = {0x04, 0x00, 0x00};
+
+TEST(SimAgent, CommandSequences)
+{
+    struct Row {
+        const char* name;
+        int sessionsOption;
+        std::vector<Step> steps;
+        int sessions;                      // session-start lines
+        std::vector<std::string> ends;     // sequence-end lines from "reason" on, in order
+        std::string violation;             // a part of the violations, "" for none
+    };
+    const Row rows[] = {
+        {"w --verify in one connection: write, then read, then the last session's grace",
+         1,
+         concat({{cmd(kHello, 1), cmd(kMediumWrite, 1)},
+                 writeTrackZero(),
+                 {cmd(kEnd), cmd(kHello, 1), cmd(kMediumRead, 1), cmd(kBegin, 1),
+                  cmd(readTrack(1), 1), cmd(kReadLast, 1), cmd(kEnd)}}),
+         1,
+         {"\"reason\":\"end\",\"kind\":\"write\",\"tracks\":[0],\"banks\":0}",
+          "\"reason\":\"end\",\"kind\":\"read\",\"tracks\":[0,1],\"banks\":0}"},
+         ""},
+        {"a purge between two sequences: two clients",
+         2,
+         {cmd(kHello, 1), cmd(kEnd), kPurge, cmd(kHello, 1), cmd({0x07, 0x40, 0x00}, 1),
+          cmd(kEnd), kPurge},
+         2,
+         {"\"reason\":\"end\",\"kind\":\"none\",\"tracks\":[],\"banks\":0}",
+          "\"reason\":\"end\",\"kind\":\"rom\",\"tracks\":[],\"banks\":1}"},
+         ""},
+        {"a hello after work without an end: the same connection starts over",
+         1,
+         {cmd(kHello, 1), cmd(kMediumRead, 1), cmd(kHello, 1), cmd(kEnd), kPurge},
+         1,
+         {"\"reason\":\"hello\",\"kind\":\"read\",\"tracks\":[],",
+          "\"reason\":\"end\",\"kind\":\"none\","},
+         ""},
+        {"a begin in the middle of a read makes track 0 the next again",
+         1,
+         {cmd(kHello, 1), cmd(kMediumRead, 1), cmd(kBegin, 1), cmd(readTrack(1), 1),
+          cmd(kBegin, 1), cmd(readTrack(5), 1), cmd(kReadLast, 1), cmd(kEnd), kPurge},
+         1,
+         {"\"reason\":\"end\",\"kind\":\"read\",\"tracks\":[0,0,5],"},
+         ""},
+        {"a read after the read-last command needs a begin",
+         1,
+         {cmd(kHello, 1), cmd(kBegin, 1), cmd(kReadLast, 1), cmd(readTrack(2), 1), cmd(kEnd),
+          kPurge},
+         1,
+         {"\"reason\":\"end\",\"kind\":\"read\",\"tracks\":[0,0],"},
+         "read-track command without a begin command"},
+        {"reading starts over in each sequence",
+         1,
+         {cmd(kHello, 1), cmd(kBegin, 1), cmd(readTrack(7), 1), cmd(kEnd), cmd(kHello, 1),
+          cmd(kReadLast, 1), cmd(kEnd), kPurge},
+         1,
+         {"\"reason\":\"end\",\"kind\":\"read\",\"tracks\":[0],",
+          "\"reason\":\"end\",\"kind\":\"read\",\"tracks\":[0],"},
+         "read-track command without a begin command"},
+        {"a command after the end command without a hello",
+         1,
+         {cmd(kHello, 1), cmd(kEnd), cmd(kMediumRead, 1), cmd(kEnd), kPurge},
+         1,
+         {"\"reason\":\"end\",\"kind\":\"none\",", "\"reason\":\"end\",\"kind\":\"read\","},
+         "a packet other than a hello after the end command"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::SimOptions o;
+        o.sessions = row.sessionsOption;
+        AgentRun run(o);
+        ASSERT_TRUE(run.opened);
+        TestClient client;
+        ASSERT_TRUE(client.open(run.port.slavePath(), 19200));
+        play(client, row.steps);
+        run.finish(5000);
+        EXPECT_EQ(run.outcome, sim::Agent::Outcome::Sessions);
+        EXPECT_EQ(run.sessions, row.sessionsOption);
+        EXPECT_EQ(run.countLines("\"event\":\"session-start\""), row.sessions);
+        const std::vector<std::string> ends = sequenceEnds(run);
+        ASSERT_EQ(ends.size(), row.ends.size());
+        for (size_t i = 0; i < ends.size(); ++i) {
+            EXPECT_EQ(ends[i].compare(0, row.ends[i].size(), row.ends[i]), 0)
+                << ends[i] << "\nexpected " << row.ends[i];
+        }
+        if (row.violation.empty()) {
+            EXPECT_EQ(run.violations(), "");
+        } else {
+            EXPECT_NE(run.violations().find(row.violation), std::string::npos)
+                << run.violations();
+        }
+    }
+}
+
+// The read of track 2 cut by each fault that can stop an agent at a chosen
+// place: hello (1), medium (2), begin (3), tracks 0 and 1 (4, 5); packet 6 is
+// the read-track command that would deliver track 2.
+TEST(SimAgent, ReadCutAtAChosenTrack)
+{
+    struct Row {
+        const char* name;
+        void (*set)(sim::SimOptions*);
+        int ack;                  // of packet 6
+        sim::Agent::Outcome outcome;
+        std::string event;
+    };
+    const Row rows[] = {
+        {"--hangup-at-track 2", [](sim::SimOptions* o) { o->hangupAtTrack = {2}; }, -1,
+         sim::Agent::Outcome::HungUp, "{\"event\":\"hangup\",\"packets\":6,\"track\":2}"},
+        {"--hangup-after 5", [](sim::SimOptions* o) { o->hangupAfter = 5; }, -1,
+         sim::Agent::Outcome::HungUp, "{\"event\":\"hangup\",\"packets\":6}"},
+        {"--silent-at-track 2", [](sim::SimOptions* o) { o->silentAtTrack = {9, 2}; }, 1,
+         sim::Agent::Outcome::Stopped, "{\"event\":\"silent\",\"packets\":6,\"track\":2}"},
+        {"--silent-after 5", [](sim::SimOptions* o) { o->silentAfter = 5; }, -1,
+         sim::Agent::Outcome::Stopped, "{\"event\":\"silent\",\"packets\":6}"},
+        {"--mute-after 5", [](sim::SimOptions* o) { o->muteAfter = 5; }, 1,
+         sim::Agent::Outcome::Stopped, "{\"event\":\"mute\",\"packets\":6,\"ack\":true}"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::SimOptions o;
+        row.set(&o);
+        AgentRun run(o);
+        ASSERT_TRUE(run.opened);
+        TestClient client;
+        ASSERT_TRUE(client.open(run.port.slavePath(), 19200));
+        play(client, {cmd(kHello, 1), cmd(kMediumRead, 1), cmd(kBegin, 1), cmd(readTrack(1), 1),
+                      cmd(readTrack(2), 1), cmd(readTrack(3), kNoReply, row.ack),
+                      cmd(kEnd, 0, -1)});
+        run.finish();
+        EXPECT_EQ(run.outcome, row.outcome);
+        EXPECT_EQ(run.countLines(row.event), 1) << row.event;
+        const std::vector<std::string> ends = sequenceEnds(run);
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_NE(ends[0].find("\"kind\":\"read\",\"tracks\":[0,1],"), std::string::npos)
+            << ends[0];
+    }
+}
+
+// The medium faults log an event each time they act.
+TEST(SimAgent, MediumFaultsAreLogged)
 {
     sim::SimOptions o;
-    o.sessions = 2;
+    o.mediumFaults = {{sim::MediumFault::Kind::FlakyWrite, 0, 0, 1},
+                      {sim::MediumFault::Kind::BadSector, 0, 1, 1},
+                      {sim::MediumFault::Kind::WeakSector, 1, 2, 1}};
     AgentRun run(o);
     ASSERT_TRUE(run.opened);
     TestClient client;
     ASSERT_TRUE(client.open(run.port.slavePath(), 19200));
-    Reply r;
-    // A client that leaves without the end command: the next hello after work
-    // done starts a new session.
-    ASSERT_EQ(client.command(1, {0x01}), 1);
-    ASSERT_TRUE(client.receive(&r));
-    ASSERT_EQ(client.command(2, {0x02, 0x00, 0xFF}), 1);
-    ASSERT_TRUE(client.receive(&r));
-    ASSERT_EQ(client.command(9, {0x01}), 1);
-    ASSERT_TRUE(client.receive(&r));
-    EXPECT_FALSE(run.ended());
-    ASSERT_EQ(client.command(10, {0x00}), 1);
+    play(client, concat({{cmd(kHello, 1), cmd(kMediumWrite, 1)},
+                         writeTrackZero(),
+                         {cmd(kEnd), cmd(kHello, 1), cmd(kMediumRead, 1), cmd(kBegin, 1),
+                          cmd(readTrack(1), 1), cmd(kBegin, 1), cmd(readTrack(1), 1),
+                          cmd(kReadLast, 1), cmd(kEnd), kPurge}}));
     run.finish(5000);
-    EXPECT_EQ(run.outcome, sim::Agent::Outcome::Sessions);
-    EXPECT_EQ(run.sessions, 2);
-    EXPECT_EQ(run.countLines("\"reason\":\"new client\""), 1);
+    // Track 0 is read twice, track 1 once.
+    const struct {
+        const char* event;
+        int count;
+    } expected[] = {
+        {"{\"event\":\"flaky-write\",\"track\":0,\"sector\":1,\"write\":1}", 1},
+        {"{\"event\":\"bad-sector\",\"track\":0,\"sector\":1}", 2},
+        {"{\"event\":\"weak-sector\",\"track\":1,\"sector\":2,\"read\":1}", 1},
+    };
+    for (const auto& e : expected)
+        EXPECT_EQ(run.countLines(e.event), e.count) << e.event;
+    EXPECT_EQ(run.violations(), "");
 }
 
 TEST(SimOptionsParse, ValuesAndErrors)
@@ -671,12 +925,81 @@ TEST(SimOptionsParse, ValuesAndErrors)
         {"ferry88sim", "--version", "2.6"},   {"ferry88sim", "--roms", "x"},
         {"ferry88sim", "--blank1", "3.5"},    {"ferry88sim", "--refuse"},
         {"ferry88sim", "--whatever"},         {"ferry88sim", "--sample", "--blank1", "2D"},
-        {"ferry88sim", "--noise=1"},
+        {"ferry88sim", "--noise=1"},          {"ferry88sim", "--whatever=1"},
+        {"ferry88sim", "--log="},
     };
     for (const auto& args : bad) {
         sim::SimOptions x;
         EXPECT_FALSE(sim::parseSimOptions(int(args.size()), args.data(), &x, &error))
             << args[1];
+    }
+}
+
+// The fault options: each good value as it lands in the options (repeated
+// options add up), each bad one refused.
+TEST(SimOptionsParse, FaultOptions)
+{
+    using Kind = sim::MediumFault::Kind;
+    auto faultText = [](const sim::SimOptions& o) {
+        std::string text;
+        for (const sim::MediumFault& f : o.mediumFaults) {
+            const char* kind = f.kind == Kind::FlakyWrite  ? "flaky"
+                               : f.kind == Kind::BadSector ? "bad"
+                                                           : "weak";
+            text += std::string(text.empty() ? "" : " ") + kind + " " + std::to_string(f.track);
+            if (f.kind != Kind::FlakyWrite)
+                text += ":" + std::to_string(f.sector);
+            if (f.kind != Kind::BadSector)
+                text += "x" + std::to_string(f.count);
+        }
+        return text;
+    };
+    struct Good {
+        std::vector<const char*> args;
+        std::string faults;      // faultText of the result
+        std::vector<int> hangupAt, silentAt;
+        int muteAfter;
+    };
+    const Good good[] = {
+        {{"--flaky-write", "5"}, "flaky 5x1", {}, {}, -1},
+        {{"--flaky-write=163:3"}, "flaky 163x3", {}, {}, -1},
+        {{"--bad-sector", "0:1", "--bad-sector", "4:0xF3"}, "bad 0:1 bad 4:243", {}, {}, -1},
+        {{"--weak-sector", "7:2"}, "weak 7:2x1", {}, {}, -1},
+        {{"--weak-sector", "7:2:4", "--flaky-write", "7:2"}, "weak 7:2x4 flaky 7x2", {}, {}, -1},
+        {{"--hangup-at-track", "0", "--hangup-at-track", "163"}, "", {0, 163}, {}, -1},
+        {{"--silent-at-track", "12"}, "", {}, {12}, -1},
+        {{"--mute-after", "0"}, "", {}, {}, 0},
+        {{"--mute-after=40"}, "", {}, {}, 40},
+    };
+    for (const Good& row : good) {
+        std::vector<const char*> args = {"ferry88sim"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        sim::SimOptions o;
+        std::string error;
+        ASSERT_TRUE(sim::parseSimOptions(int(args.size()), args.data(), &o, &error))
+            << row.args[0] << ": " << error;
+        EXPECT_EQ(faultText(o), row.faults) << row.args[0];
+        EXPECT_EQ(o.hangupAtTrack, row.hangupAt) << row.args[0];
+        EXPECT_EQ(o.silentAtTrack, row.silentAt) << row.args[0];
+        EXPECT_EQ(o.muteAfter, row.muteAfter) << row.args[0];
+    }
+
+    const std::vector<std::vector<const char*>> bad = {
+        {"--flaky-write", "164"},      {"--flaky-write", "5:0"},     {"--flaky-write", "5:1:1"},
+        {"--flaky-write", "-1"},       {"--flaky-write", "5:"},      {"--flaky-write"},
+        {"--bad-sector", "5"},         {"--bad-sector", "5:256"},    {"--bad-sector", "5:1:2"},
+        {"--bad-sector", ":1"},        {"--weak-sector", "5"},       {"--weak-sector", "5:1:0"},
+        {"--weak-sector", "5:1:2:3"},  {"--weak-sector", "x:1"},     {"--hangup-at-track", "164"},
+        {"--hangup-at-track", "2:3"},  {"--silent-at-track", "-1"},  {"--mute-after", "-1"},
+        {"--mute-after", "x"},         {"--hangup-at-track="},
+    };
+    for (const auto& row : bad) {
+        std::vector<const char*> args = {"ferry88sim"};
+        args.insert(args.end(), row.begin(), row.end());
+        sim::SimOptions o;
+        std::string error;
+        EXPECT_FALSE(sim::parseSimOptions(int(args.size()), args.data(), &o, &error))
+            << row[0] << " " << (row.size() > 1 ? row[1] : "");
     }
 }
 

@@ -13,7 +13,11 @@
 
 #include "core/bytes.h"
 #include "sim/d88_builder.h"
+#include "sim/d88_file.h"
+#include "sim/d88_info.h"
 #include "sim/floppy.h"
+#include "sim/medium_faults.h"
+#include "sim/sample_disk.h"
 #include "tests/support/hex_dump.h"
 
 namespace {
@@ -82,7 +86,7 @@ void expectReplyMatches(const sim::Floppy& f, int t)
 {
     SCOPED_TRACE("track " + std::to_string(t));
     const Bytes reply = f.trackReply(t);
-    ASSERT_LE(reply.size(), 16384u);
+    ASSERT_LE(reply.size(), 16383u);
     Bytes area;
     const std::vector<Report> reports = decodeReply(reply, t, &area);
     const auto& track = f.track(t);
@@ -159,7 +163,7 @@ TEST(SimFloppyReply, GoldenReportBytes)
         {"FM, deleted, data CRC error on track 3", 3, {badFm},
          {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xC0, 0x40, 0x20, 0x60}},
         {"N 7 counts 256; the data is cut to what the reply holds", 0, {big},
-         {0x00, 0xF3, 0x3E, 0x00, 0x00, 0x00, 0x00, 0x06, 0, 0, 0, 0}},
+         {0x00, 0xF2, 0x3E, 0x00, 0x00, 0x00, 0x00, 0x06, 0, 0, 0, 0}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -174,7 +178,7 @@ TEST(SimFloppyReply, GoldenReportBytes)
         EXPECT_EQ(got, row.lastReport) << "expected\n"
                                        << hexDump(row.lastReport) << "\nactual\n"
                                        << hexDump(got);
-        EXPECT_LE(reply.size(), 16384u);
+        EXPECT_LE(reply.size(), 16383u);
         expectReplyMatches(f, row.t);
     }
 }
@@ -228,13 +232,13 @@ TEST(SimFloppyReply, OversizedTrackIsCutToTheReply)
     for (int r = 1; r <= 20; ++r)
         f.track(2).push_back(sector(1, 0, r, 3, static_cast<uint8_t>(r)));
     const Bytes reply = f.trackReply(2);
-    EXPECT_EQ(reply.size(), 16384u);
+    EXPECT_EQ(reply.size(), 16383u);
     const std::vector<Report> d = decodeReply(reply, 2);
     ASSERT_EQ(d.size(), 20u);
     size_t total = 0;
     for (const Report& rep : d)
         total += rep.length;
-    EXPECT_EQ(total, 16384u - 1 - 240);
+    EXPECT_EQ(total, 16383u - 1 - 240);
     EXPECT_EQ(d[19].length, 0);
     expectReplyMatches(f, 2);
 }
@@ -575,7 +579,7 @@ TEST(SimFloppyWrite, RandomPayloadsNeverBreakTheModel)
         std::vector<std::string> violations;
         const uint8_t reply = f.writeTrack(i % 164, payload.data(), payload.size(), &violations);
         EXPECT_EQ(reply == sim::Floppy::kWriteOk, violations.empty());
-        EXPECT_LE(f.trackReply(i % 164).size(), 16384u);
+        EXPECT_LE(f.trackReply(i % 164).size(), 16383u);
     }
 }
 
@@ -660,7 +664,7 @@ sim::Floppy loadBytes(const Bytes& bytes, const std::string& name, int index = 1
                       bool* ok = nullptr)
 {
     const std::string path = tempPath(name);
-    EXPECT_TRUE(sim::writeBytesToFile(path, bytes));
+    EXPECT_TRUE(sim::writeWholeFile(path, bytes));
     sim::Floppy f;
     std::string error;
     const bool loaded = f.load(path, &error, index);
@@ -763,7 +767,7 @@ TEST(SimFloppyFile, DamagedImages)
                                         "cut.d88", 1, &ok);
         EXPECT_EQ(ok, cut >= 32) << cut;
         for (int t = 0; t < 4; ++t)
-            EXPECT_LE(f.trackReply(t).size(), 16384u);
+            EXPECT_LE(f.trackReply(t).size(), 16383u);
     }
 }
 
@@ -804,6 +808,39 @@ TEST(SimFloppyFile, MultiImageFiles)
     const sim::Floppy f = loadBytes(partial, "partial.d88");
     EXPECT_EQ(f.track(0).size(), 16u);
     EXPECT_FALSE(f.loadWarnings().empty());
+}
+
+// Every table entry of a 4 MiB 2DD image points at one run of 63 records of
+// 65535 bytes: the floppy holds at most one reply's worth of data per track,
+// not 164 copies of the run.
+TEST(SimFloppyFile, SharedRecordRunStaysBounded)
+{
+    std::vector<sim::D88Record> run(63);
+    for (size_t i = 0; i < run.size(); ++i) {
+        run[i].r = static_cast<uint8_t>(i + 1);
+        run[i].n = 8;
+        run[i].data.assign(65535, static_cast<uint8_t>(i));
+    }
+    sim::D88Builder b(0x10);
+    b.setTrack(0, run);
+    for (int t = 1; t < 164; ++t)
+        b.setTrackOffset(t, 688);
+    const Bytes image = b.build();
+    ASSERT_LE(image.size(), 0x400000u);
+    const sim::Floppy f = loadBytes(image, "shared.d88");
+
+    size_t held = 0;
+    for (int t = 0; t < f.trackCount(); ++t) {
+        ASSERT_EQ(f.track(t).size(), 63u) << t;
+        size_t track = 0;
+        for (const sim::Sector& s : f.track(t))
+            track += s.data.size();
+        EXPECT_EQ(track, 16384u) << t;
+        held += track;
+    }
+    EXPECT_EQ(held, 164u * 16384u);
+    EXPECT_EQ(f.loadWarnings().size(), 164u);
+    expectReplyMatches(f, 163);
 }
 
 TEST(SimFloppyFile, TestdataCorpusLoads)
@@ -874,6 +911,126 @@ TEST(SimFloppyFile, HxcOdditiesImage)
     EXPECT_EQ(d[8].st2, 0x60);
 }
 
+// --- faults of the medium ---------------------------------------------------
+
+using Fault = sim::MediumFault::Kind;
+
+// Reads of track 3 (R1..R4 of 256 bytes) under the faults: per read, whether
+// R2 came out spoiled ('x': data CRC error and inverted data) or intact ('.').
+// The other sectors and the floppy itself stay as they are.
+TEST(SimMediumFaults, SpoiledReads)
+{
+    struct Row {
+        const char* name;
+        std::vector<sim::MediumFault> faults;
+        const char* reads;
+    };
+    const Row rows[] = {
+        {"bad sector", {{Fault::BadSector, 3, 2, 1}}, "xxxx"},
+        {"weak sector, first read", {{Fault::WeakSector, 3, 2, 1}}, "x..."},
+        {"weak sector, first three reads", {{Fault::WeakSector, 3, 2, 3}}, "xxx."},
+        {"bad and weak on one sector", {{Fault::WeakSector, 3, 2, 1}, {Fault::BadSector, 3, 2, 1}},
+         "xxxx"},
+        {"another track", {{Fault::BadSector, 4, 2, 1}}, "...."},
+        {"no such sector", {{Fault::BadSector, 3, 9, 1}}, "...."},
+        {"a flaky write does not touch reads", {{Fault::FlakyWrite, 3, 0, 2}}, "...."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Floppy f;
+        f.blank(0);
+        for (int r = 1; r <= 4; ++r)
+            f.track(3).push_back(sector(1, 1, r, 1, static_cast<uint8_t>(0x10 * r)));
+        const sim::Floppy before = f;
+        sim::MediumFaults faults(row.faults);
+        std::string seen;
+        for (size_t k = 0; row.reads[k]; ++k) {
+            std::vector<sim::FaultAction> acted;
+            const Bytes reply = faults.trackReply(f, 3, &acted);
+            Bytes area;
+            const std::vector<Report> d = decodeReply(reply, 3, &area);
+            ASSERT_EQ(d.size(), 4u);
+            const bool spoiled = d[1].st1 == 0x20 && d[1].st2 == 0x20 &&
+                                 area[d[1].offset] == static_cast<uint8_t>(~0x20);
+            const bool intact = d[1].st1 == 0 && d[1].st2 == 0 && area[d[1].offset] == 0x20;
+            EXPECT_TRUE(spoiled || intact) << "read " << k;
+            seen += spoiled ? 'x' : '.';
+            EXPECT_EQ(acted.size(), spoiled ? 1u : 0u);
+            if (spoiled) {
+                EXPECT_EQ(acted[0].track, 3);
+                EXPECT_EQ(acted[0].sector, 2);
+                EXPECT_EQ(acted[0].count, static_cast<int>(k) + 1);
+            }
+            for (size_t i : {0u, 2u, 3u}) {
+                EXPECT_EQ(d[i].st1, 0) << i;
+                EXPECT_EQ(area[d[i].offset], 0x10 * (i + 1)) << i;
+            }
+        }
+        EXPECT_EQ(seen, row.reads);
+        expectSameTracks(before, f);
+    }
+}
+
+// Writes of track 5 under the faults: per write, whether the stored first
+// sector came out inverted ('x') or as written ('.'). The reply byte says
+// the write went well either way.
+TEST(SimMediumFaults, FlakyWrites)
+{
+    struct Row {
+        const char* name;
+        std::vector<sim::MediumFault> faults;
+        const char* writes;
+    };
+    const Row rows[] = {
+        {"first write", {{Fault::FlakyWrite, 5, 0, 1}}, "x..."},
+        {"first two writes", {{Fault::FlakyWrite, 5, 0, 2}}, "xx.."},
+        {"another track", {{Fault::FlakyWrite, 6, 0, 1}}, "...."},
+        {"bad sectors do not touch writes", {{Fault::BadSector, 5, 1, 1}}, "...."},
+    };
+    const Bytes payload = uniformPayload(0x41, 1, 0x36, ids(5, 4, 1));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Floppy f;
+        f.blank(0);
+        sim::MediumFaults faults(row.faults);
+        std::string seen;
+        for (size_t k = 0; row.writes[k]; ++k) {
+            std::vector<sim::FaultAction> acted;
+            std::vector<std::string> violations;
+            EXPECT_EQ(faults.writeTrack(f, 5, payload.data(), payload.size(), &violations,
+                                        &acted),
+                      sim::Floppy::kWriteOk);
+            EXPECT_TRUE(violations.empty());
+            ASSERT_EQ(f.track(5).size(), 4u);
+            Bytes inverted = fillData(256, 1);
+            for (uint8_t& b : inverted)
+                b = static_cast<uint8_t>(~b);
+            const bool spoiled = f.track(5)[0].data == inverted;
+            EXPECT_TRUE(spoiled || f.track(5)[0].data == fillData(256, 1)) << "write " << k;
+            seen += spoiled ? 'x' : '.';
+            EXPECT_EQ(f.track(5)[1].data, fillData(256, 2));
+            ASSERT_EQ(acted.size(), spoiled ? 1u : 0u);
+            if (spoiled) {
+                EXPECT_EQ(acted[0].sector, 1);
+                EXPECT_EQ(acted[0].count, static_cast<int>(k) + 1);
+            }
+        }
+        EXPECT_EQ(seen, row.writes);
+    }
+    // A write the floppy refuses is no write of the track.
+    sim::Floppy f;
+    f.blank(0);
+    sim::MediumFaults faults({{Fault::FlakyWrite, 5, 0, 1}});
+    std::vector<sim::FaultAction> acted;
+    const Bytes malformed = {0x41, 0x01};
+    EXPECT_EQ(faults.writeTrack(f, 5, malformed.data(), malformed.size(), nullptr, &acted),
+              sim::Floppy::kWriteMalformed);
+    EXPECT_EQ(faults.writeTrack(f, 5, payload.data(), payload.size(), nullptr, &acted),
+              sim::Floppy::kWriteOk);
+    ASSERT_EQ(acted.size(), 1u);
+    EXPECT_EQ(acted[0].count, 1);
+}
+
 // --- sample disk and description ----------------------------------------------
 
 TEST(SimFloppySample, DeterministicAndRecognisable)
@@ -891,6 +1048,35 @@ TEST(SimFloppySample, DeterministicAndRecognisable)
     EXPECT_TRUE(a.track(13).empty());
 }
 
+// Header fields as other tools write them, as --info shows them.
+TEST(SimFloppySample, DescribeHeaderFields)
+{
+    struct Row {
+        const char* name;
+        sim::D88Builder image;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"all 17 title bytes used: 16 shown", sim::D88Builder().setTitleBytes(Bytes(17, 'A')),
+         "\"AAAAAAAAAAAAAAAA\" 2D, not write-protected"},
+        {"control bytes in the title", sim::D88Builder().setTitleBytes({'A', 0x1B, 'B'}),
+         "\"A.B\" 2D"},
+        {"write-protect flag", sim::D88Builder().setTitle("WP").setWriteProtect(true),
+         "\"WP\" 2D, write-protected"},
+        {"media type 0x10", sim::D88Builder().setMediaType(0x10), "\"\" 2DD"},
+        {"media type 0x20", sim::D88Builder().setMediaType(0x20), "\"\" 2HD"},
+    };
+    for (Row row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = tempPath("header.d88");
+        ASSERT_TRUE(sim::writeWholeFile(path, row.image.addRegularTrack(0, 16, 1).build()));
+        std::string text;
+        EXPECT_TRUE(sim::describeD88(path, &text));
+        EXPECT_NE(text.find(row.shown), std::string::npos) << text;
+        std::remove(path.c_str());
+    }
+}
+
 TEST(SimFloppySample, Describe)
 {
     const std::string one = tempPath("describe1.d88");
@@ -898,7 +1084,7 @@ TEST(SimFloppySample, Describe)
     const Bytes sample = readAll(one);
     const Bytes second = sim::D88Builder(0x20).setTitle("SECOND").addRegularTrack(0, 8, 3).build();
     const std::string two = tempPath("describe2.d88");
-    ASSERT_TRUE(sim::writeBytesToFile(two, sim::concatImages({sample, second, Bytes(40, 0x55)})));
+    ASSERT_TRUE(sim::writeWholeFile(two, sim::concatImages({sample, second, Bytes(40, 0x55)})));
 
     std::string text;
     ASSERT_TRUE(sim::describeD88(two, &text));

@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""What a verified write costs: for each image of the D88 corpus, `ferry2 w`, `ferry2 w --verify`
+and `ferry2 r` of the same disk through ferry88sim paced at 19200 bps (--baud 19200, double-speed
+replies at 38400), with the wall time and the bytes on the line in each direction (from the sim's
+log). Verification should cost no more than one `r` of the same disk, plus the rewrites.
+
+    bench/verify_bench.py [--build build] [--corpus ../shared/testdata/d88] [--baud 19200] [image ...]
+
+It takes a while: a 2HD disk read back at 38400 bps is minutes of line time.
+"""
+import argparse
+import glob
+import json
+import os
+import struct
+import subprocess
+import tempfile
+import time
+
+MEDIA = {0x00: "2D", 0x10: "2DD", 0x20: "2HD"}
+
+
+def line_bytes(log_path, line_rate):
+    """Bytes that crossed the line (PC to agent, agent to PC) and the seconds they take at the
+    rate in force when they crossed (10 bits a byte; fast replies at twice the rate). The
+    simulator paces only its own output, so the wire time, not the wall time, is what a real
+    line would take."""
+    to_agent = from_agent = 0
+    seconds = 0.0
+    fast_pending = False
+    with open(log_path) as log:
+        for line in log:
+            entry = json.loads(line)
+            if "lead" in entry:
+                n = 1 + ((len(entry["payload"]) // 2 + 6) * 8 + 6) // 7
+                to_agent += n
+                seconds += n * 10 / entry["speed"]
+            elif entry.get("event") == "fast-wait":
+                fast_pending = True
+            elif entry.get("event") == "sent":
+                rate = 2 * line_rate if fast_pending and not entry.get("ack") else line_rate
+                if not entry.get("ack"):
+                    fast_pending = False
+                from_agent += entry["wire"]
+                seconds += entry["wire"] * 10 / rate
+    return to_agent, from_agent, seconds
+
+
+def run(build, work, sim_args, ferry_args, stdin_text=""):
+    log = os.path.join(work, "sim.log")
+    if os.path.exists(log):
+        os.remove(log)
+    sim = subprocess.Popen([os.path.join(build, "sim", "ferry88sim"), "--log", log] + sim_args,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    port = sim.stdout.readline().strip()
+    start = time.monotonic()
+    client = subprocess.run([os.path.join(build, "ferry2")] + ferry_args[:1] + ["-p" + port] +
+                            ferry_args[1:], cwd=work, input=stdin_text.encode(),
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            env=dict(os.environ, LC_ALL="C.UTF-8"))
+    wall = time.monotonic() - start
+    sim.wait(timeout=30)
+    output = client.stdout.decode()
+    if client.returncode != 0:
+        raise SystemExit(f"ferry2 {' '.join(ferry_args)} failed:\n{output}")
+    return (wall,) + line_bytes(log, 19200)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "..", "..",
+                                                         "shared", "testdata", "d88"))
+    parser.add_argument("--baud", default="19200")
+    parser.add_argument("images", nargs="*")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    images = args.images or sorted(glob.glob(os.path.join(args.corpus, "*.d88")) +
+                                   glob.glob(os.path.join(args.corpus, "*.d77")))
+    print(f"{'image':24s} {'':8s} {'wall s':>8s} {'wire s':>8s} {'PC->88':>9s} {'88->PC':>9s}")
+    for image in images:
+        with open(image, "rb") as f:
+            media = MEDIA.get(f.read(688)[27], "2D")
+        with tempfile.TemporaryDirectory() as work:
+            src = os.path.join(work, "src.d88")
+            with open(image, "rb") as f, open(src, "wb") as out:
+                data = f.read()
+                size = struct.unpack_from("<I", data, 28)[0]
+                out.write(data[:size])   # the first image of the file
+            name = os.path.basename(image)[:24]
+            paced = ["--baud", args.baud]
+            rows = [
+                ("w", ["--blank1", media] + paced, ["w", "src.d88"], "\n"),
+                ("w verify", ["--blank1", media] + paced, ["w", "--verify", "src.d88"], "\n"),
+                ("r", ["--drive1", src] + paced, ["r", "out.d88"], ""),
+            ]
+            for label, sim_args, ferry_args, stdin_text in rows:
+                wall, to_agent, from_agent, wire = run(build, work, sim_args, ferry_args,
+                                                       stdin_text)
+                print(f"{name:24s} {label:8s} {wall:8.1f} {wire:8.1f} {to_agent:9d} "
+                      f"{from_agent:9d}", flush=True)
+                name = ""
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,34 @@
+#pragma once
+// How a track of an image looks to someone about to write it back: the kind of
+// each sector, the layout in words, the R numbers and the IDs that do not fit.
+#include <set>
+#include <string>
+
+#include "image/d88.h"
+
+enum class SectorKind {
+    Good,          // status 0 (or another tool's 0x10 with its deleted mark)
+    Deleted,       // read fine, deleted-data mark
+    DataCrc,       // 0xB0: data as read, CRC error included
+    IdCrc,         // 0xA0
+    NoAddressMark, // 0xF0
+    Other,         // a status byte no known writer uses
+};
+
+SectorKind sectorKind(const d88::SectorRecord& s);
+
+// The sector map's character for a kind, and its legend line.
+char sectorMapChar(SectorKind kind);
+extern const char* const kSectorMapLegend;
+
+struct TrackLayout {
+    std::string layout;  // "16 x 256 MFM", "1 x 1024 + 4 x 256 MFM", "16 x 128 FM"
+    std::string records; // the R numbers as runs: "1-16", "1-5, 9, 244"
+    std::string oddIds;  // C/H other than the track's, R recorded twice; "" when none
+};
+
+// Numbers as runs: "0-12", "1-5, 9, 244".
+std::string numberRuns(const std::set<int>& numbers);
+
+// Track t's layout; all three empty for an unformatted track.
+TrackLayout describeTrack(int t, const d88::TrackRecords& track);
