@@ -18,6 +18,7 @@
 #include "sim/d88_file.h"
 #include "sim/floppy.h"
 #include "sim/rle_encoder.h"
+#include "sim/sample_disk.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "transfer/sector_desc.h"
 
@@ -38,7 +39,7 @@ void put(const std::string& target, const std::string& name, const Bytes& bytes)
 {
     const std::string dir = outRoot + "/" + target;
     mkdir(dir.c_str(), 0777);
-    if (!sim::writeBytesToFile(dir + "/" + name, bytes))
+    if (!sim::writeWholeFile(dir + "/" + name, bytes, nullptr))
         std::fprintf(stderr, "fuzz_seeds: cannot write %s/%s\n", dir.c_str(), name.c_str());
     ++written;
 }
@@ -201,7 +202,7 @@ void imageSeeds(const std::string& name, const Bytes& file)
         return;
     // The loader of the simulator turns the file into tracks of sectors.
     const std::string scratch = outRoot + "/.seed.d88";
-    sim::writeBytesToFile(scratch, file);
+    sim::writeWholeFile(scratch, file, nullptr);
     sim::Floppy floppy;
     if (floppy.load(scratch, nullptr))
         trackSeeds(name, floppy);

@@ -1,7 +1,7 @@
 // The simulator's D88 loader on an arbitrary file: the image walk, the
 // tolerant parser, Floppy::load and the track replies made from what loaded
-// (each within the 16384 bytes of the client's track buffer, and each one the
-// client decodes), and --info.
+// (each within what a reply's 14-bit length carries, and each one the client
+// decodes), and --info.
 //
 // Input: the file, as it is (images 1 and 2 are tried).
 #include <cstdint>
@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "sim/d88_file.h"
+#include "sim/d88_info.h"
 #include "sim/floppy.h"
+#include "sim/track_reply.h"
 #include "tests/fuzz/scratch_file.h"
 #include "transfer/track_reply.h"
 
@@ -36,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (floppy.load(file.path(), &error)) {
         for (int t = 0; t < sim::Floppy::kTracks; ++t) {
             const std::vector<uint8_t> reply = floppy.trackReply(t);
-            if (reply.size() > 16384)
+            if (reply.size() > sim::kMaxTrackReply)
                 __builtin_trap();
             // The client takes every reply the simulator makes, with a record
             // for each sector reported.

@@ -1,6 +1,6 @@
 // The simulator's write-track payload parser on arbitrary payloads: every
 // payload is applied, refused as malformed or refused for its track, and the
-// track left behind still makes a reply within 16384 bytes.
+// track left behind still makes a reply that a 14-bit length carries.
 //
 // Input: u8 medium (0 2D, 1 2DD, 3 2HD; 2 counts as 3), u8 track, then the payload.
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/floppy.h"
+#include "sim/track_reply.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (reply != sim::Floppy::kWriteOk && reply != sim::Floppy::kWriteLost &&
         reply != sim::Floppy::kWriteMalformed && reply != sim::Floppy::kWriteNoTrack)
         __builtin_trap();
-    if (floppy.trackReply(track).size() > 16384)
+    if (floppy.trackReply(track).size() > sim::kMaxTrackReply)
         __builtin_trap();
     return 0;
 }
