@@ -32,6 +32,51 @@ constexpr int kMaxSlots = 255;
 // Gap-3 of a mixed track whose search found no layout (see buildTrackPayload).
 constexpr int kFallbackGap3 = 3;
 
+// The physical track, in bytes, per recording density. A formatted track is the
+// index preamble, then per sector its overhead, its data and gap 3, then gap 4b
+// up to the index hole.
+struct TrackGeometry {
+    // Sync, ID address mark, ID, CRC, gap 2, sync, data address mark, CRC: one
+    // sector besides its data and gap 3.
+    int sectorOverhead;
+    // The same as searchGap counts it: one byte more than sectorOverhead on FM
+    // tracks. The mixed layouts users' images get depend on it, so it stays.
+    int searchOverhead;
+    // Gap 4a, sync, index mark, gap 1: ahead of the first sector.
+    int indexPreamble;
+    // Kept free at the end of the track by the first gap-3 try, besides the preamble.
+    int endSpare;
+    // All the last try keeps ahead of the first sector.
+    int minimalLeadIn;
+    // Smallest gap-3 the first and the second try settle for.
+    int roomyGap3;
+    int tightGap3;
+    // How far a mixed grid stays short of one revolution, so that the write
+    // splice never lands on the first ID.
+    int spliceRoom;
+};
+
+constexpr TrackGeometry kMfmGeometry = {
+    /*sectorOverhead=*/62, /*searchOverhead=*/62,
+    /*indexPreamble=*/146, /*endSpare=*/128,
+    /*minimalLeadIn=*/64,  /*roomyGap3=*/24,
+    /*tightGap3=*/16,      /*spliceRoom=*/50};
+constexpr TrackGeometry kFmGeometry = {
+    /*sectorOverhead=*/32, /*searchOverhead=*/33,
+    /*indexPreamble=*/73,  /*endSpare=*/64,
+    /*minimalLeadIn=*/32,  /*roomyGap3=*/12,
+    /*tightGap3=*/8,       /*spliceRoom=*/25};
+
+// Behind a sector's data field, before the next slot's ID may begin.
+constexpr int kSpareAfterData = 2;
+// Slot grids of a mixed track: size codes 0 to 3 (128 to 1024 bytes), gap-3 2 to 255.
+constexpr int kMaxGridSizeCode = 3;
+constexpr int kMinGridGap3 = 2;
+constexpr int kMaxGridGap3 = 255;
+// Above any margin a grid slot can leave (at most 1024 + 62 + 255 bytes): the
+// smallest margin over a track starts here.
+constexpr int kUnboundedMargin = 9999;
+
 bool isMfm(uint8_t density)
 {
     return density != 0;
@@ -42,6 +87,11 @@ bool hd(int medium)
     return (medium & 2) != 0;
 }
 
+const TrackGeometry& geometry(bool mfm)
+{
+    return mfm ? kMfmGeometry : kFmGeometry;
+}
+
 // Bytes of one revolution: 250 kbit/s at 300 rpm, 500 kbit/s at 360 rpm; FM half.
 int trackLength(bool mfm, int medium)
 {
@@ -50,13 +100,10 @@ int trackLength(bool mfm, int medium)
     return mfm ? 6250 : 3125;
 }
 
-// What the slots of a mixed layout must stay below: 50 (FM 25) bytes short of a
-// revolution, so the write splice never lands on the first ID.
+// What the slots of a mixed layout must stay below.
 int mixedLimit(bool mfm, int medium)
 {
-    if (hd(medium))
-        return mfm ? 10366 : 5183;
-    return mfm ? 6200 : 3100;
+    return trackLength(mfm, medium) - geometry(mfm).spliceRoom;
 }
 
 // Data bytes of size code n, capped the way the format record caps it; 0 for the
@@ -162,22 +209,13 @@ void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int coun
     // Each try gives up more of the room kept at the end of the track and ahead
     // of the first sector: spare plus index preamble, the preamble alone, a
     // minimal lead-in. C++ division truncates toward zero, as the gap needs.
-    int gap3;
-    if (mfm) {
-        const int rest = t - count * (z + 62);
-        gap3 = (rest - 274) / slots;
-        if (gap3 < 24)
-            gap3 = (rest - 146) / slots;
-        if (gap3 < 16)
-            gap3 = (rest - 64) / slots;
-    } else {
-        const int rest = t - count * (z + 32);
-        gap3 = (rest - 137) / slots;
-        if (gap3 < 12)
-            gap3 = (rest - 73) / slots;
-        if (gap3 < 8)
-            gap3 = (rest - 32) / slots;
-    }
+    const TrackGeometry& g = geometry(mfm);
+    const int rest = t - count * (z + g.sectorOverhead);
+    int gap3 = (rest - (g.indexPreamble + g.endSpare)) / slots;
+    if (gap3 < g.roomyGap3)
+        gap3 = (rest - g.indexPreamble) / slots;
+    if (gap3 < g.tightGap3)
+        gap3 = (rest - g.minimalLeadIn) / slots;
 
     *cursor++ = static_cast<uint8_t>(kFormatRecord | descs[0].density);
     *cursor++ = static_cast<uint8_t>(n);
@@ -194,26 +232,26 @@ void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int coun
 bool DiskClient::searchGap(const SectorDesc* descs, int count, int& n, int& gap3, int limit)
 {
     count = std::clamp(count, 0, kMaxRecords);
-    const int c = isMfm(descs[0].density) ? 62 : 33;
+    const int c = geometry(isMfm(descs[0].density)).searchOverhead;
     int best = 0;
-    for (int sn = 0; sn <= 3; ++sn) {
-        for (int g = 2; g <= 255; ++g) {
-            const int s = (128 << sn) + c + g;
+    for (int sn = 0; sn <= kMaxGridSizeCode; ++sn) {
+        for (int g = kMinGridGap3; g <= kMaxGridGap3; ++g) {
+            const int s = sectorBytes(sn) + c + g;
             int total = 0;
             int slots = 0;
-            int margin = 9999;
+            int margin = kUnboundedMargin;
             for (int i = 0; i < count; ++i) {
                 if (descs[i].status != 0)
                     continue;
-                // ID field, data field and two spare bytes from the first slot's start.
-                const int need = sectorBytes(descs[i].n) + c + 2;
+                // ID field, data field and the spare bytes, from the first slot's start.
+                const int need = sectorBytes(descs[i].n) + c + kSpareAfterData;
                 const int k = std::max(1, (need + s - 1) / s);
                 slots += k;
                 total += k * s;
                 margin = std::min(margin, k * s - need);
             }
             // Only a strictly larger margin wins: ties keep the smaller slot and gap.
-            if (total < limit && slots < 64 && margin > best) {
+            if (total < limit && slots < kMaxRecords && margin > best) {
                 best = margin;
                 n = sn;
                 gap3 = g;
@@ -236,9 +274,10 @@ void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count,
     *cursor++ = kFillerMixed;
     console::out(" (N:%d Gap3:%.2xh[Mixed])", n, static_cast<unsigned>(gap3));
 
-    // The agent formats every slot with 62 bytes of overhead, FM tracks too.
-    const int s = sectorBytes(n) + gap3 + 62;
-    const int overhead = mfm ? 64 : 34;
+    // The agent formats every slot with the MFM sector overhead, FM tracks too;
+    // a sector's own data field takes its density's overhead and the spare bytes.
+    const int s = sectorBytes(n) + gap3 + kMfmGeometry.sectorOverhead;
+    const int overhead = geometry(mfm).sectorOverhead + kSpareAfterData;
 
     // A dummy slot is overwritten by the data of the sector before it, but until
     // then the controller sees its ID: it must never match a sector that is
