@@ -10,6 +10,7 @@
 
 #include "core/bytes.h"
 #include "core/console.h"
+#include "image/d88.h"
 #include "link/disk_client.h"
 #include "transfer/sector_desc.h"
 
@@ -82,11 +83,6 @@ bool isMfm(uint8_t density)
     return density != 0;
 }
 
-bool hd(int medium)
-{
-    return (medium & 2) != 0;
-}
-
 const TrackGeometry& geometry(bool mfm)
 {
     return mfm ? kMfmGeometry : kFmGeometry;
@@ -95,7 +91,7 @@ const TrackGeometry& geometry(bool mfm)
 // Bytes of one revolution: 250 kbit/s at 300 rpm, 500 kbit/s at 360 rpm; FM half.
 int trackLength(bool mfm, int medium)
 {
-    if (hd(medium))
+    if (d88::isHighDensity(medium))
         return mfm ? 10416 : 5208;
     return mfm ? 6250 : 3125;
 }
@@ -135,7 +131,7 @@ int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int cou
         // One MFM slot longer than the whole track: the controller writes gap and
         // filler all round, which leaves the track without a single ID.
         const uint8_t unformatted[6] = {kFormatRecord | kMfmBit,
-                                        static_cast<uint8_t>(hd(medium) ? 7 : 6),
+                                        static_cast<uint8_t>(d88::isHighDensity(medium) ? 7 : 6),
                                         0x01,
                                         0x06,
                                         kFillerMixed,
