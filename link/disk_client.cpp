@@ -22,6 +22,17 @@ int DiskClient::sendEnd()
     return sendPacket(end, 1, true, false);
 }
 
+Outcome DiskClient::finishSequence(const Summary& summary, int lastDone)
+{
+    const int code = sendEnd();
+    if (code == wire::kOk)
+        return Outcome::done(summary);
+    Outcome o = linkFailure(Step::End, code);
+    o.lastDone = lastDone;
+    o.summary = summary;
+    return o;
+}
+
 Cause causeOfLinkFailure(int code, LinkFault fault)
 {
     switch (fault) {

@@ -66,6 +66,10 @@ public:
     bool queryMedium(int drive, int medium, bool forWrite, Outcome* failure, bool prompt = true);
     // The end command of a command sequence; its link code.
     int sendEnd();
+    // The end command after a sequence that did its work: done with the
+    // summary, or a failure at the end step that keeps it (the data is there;
+    // only the agent may not be ready for the next run).
+    Outcome finishSequence(const Summary& summary, int lastDone);
     // A failed link operation (sendPacket/receivePacket code) as an outcome.
     Outcome linkFailure(Step step, int code, int where = -1) const;
 

@@ -125,11 +125,5 @@ Outcome DiskClient::dumpRoms()
     }
     console::out("\n\n");
 
-    const int code = sendEnd();
-    if (code != wire::kOk) {
-        Outcome o = linkFailure(Step::End, code);
-        o.lastDone = lastBank;
-        return o;
-    }
-    return Outcome::done(summary);
+    return finishSequence(summary, lastBank);
 }

@@ -28,6 +28,14 @@ uint32_t trackDataOffset(const uint8_t* header, int t)
     return offset < diskSize ? offset : 0;
 }
 
+bool headerPresent(ImageFile& image)
+{
+    image.seek(0, ImageFile::SeekFromEnd);
+    const bool present = image.tell() >= d88::kHeaderSize;
+    image.seek(0, ImageFile::SeekFromImage);
+    return present;
+}
+
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount)
 {
     ImageCheck result;

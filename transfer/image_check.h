@@ -23,6 +23,10 @@ struct ImageCheck {
     int track = -1;
 };
 
+// True when a whole header lies at the selected image's start; leaves the file
+// positioned there, where selectImage left it.
+bool headerPresent(ImageFile& image);
+
 // Walks the records of tracks 0 to trackCount - 1 the way loadTrack reads them.
 // Moves the file position.
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount);

@@ -11,6 +11,7 @@
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
+#include "transfer/image_tracks.h"
 #include "transfer/read_schedule.h"
 #include "transfer/scheduled_read.h"
 #include "transfer/sector_reports.h"
@@ -147,7 +148,7 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
         header = *resume;
         firstTrack = std::min(header.tracksDone, trackCount);
         if (firstTrack > 0 && header.trackOffsets[0] != 0 &&
-            !readStoredTrack(image, header.trackOffsets[0], &storedTrack0)) {
+            !loadTrackRecords(image, header.trackOffsets[0], header.dataEnd, &storedTrack0)) {
             sendEnd();
             return Outcome::failed(Step::ImageRead, Cause::NotResumable);
         }
@@ -182,7 +183,8 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
     summary.resumedTracks = firstTrack;
     for (int t = 0; t < firstTrack; ++t) {
         d88::TrackRecords stored;
-        if (header.trackOffsets[t] != 0 && !readStoredTrack(image, header.trackOffsets[t], &stored))
+        if (header.trackOffsets[t] != 0 &&
+            !loadTrackRecords(image, header.trackOffsets[t], header.dataEnd, &stored))
             return imageFailure(image, -1);
         addToSummary(stored, &summary);
     }
@@ -267,13 +269,5 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
         return imageFailure(image, trackCount - 1);
     summary.imageBytes = header.diskSize;
 
-    const int code = sendEnd();
-    if (code != wire::kOk) {
-        // The image is complete; only the agent may not be ready for the next run.
-        Outcome o = linkFailure(Step::End, code);
-        o.lastDone = trackCount - 1;
-        o.summary = summary;
-        return o;
-    }
-    return Outcome::done(summary);
+    return finishSequence(summary, trackCount - 1);
 }

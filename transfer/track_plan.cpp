@@ -83,6 +83,14 @@ bool isMfm(uint8_t density)
     return density != 0;
 }
 
+// The density bit of a type byte. An image's density byte may hold other bits
+// (another tool's, or a damaged file's); they must not reach the type bytes,
+// where bit 7 is the deleted mark and bits 0 and 1 the record kind.
+uint8_t densityBit(uint8_t density)
+{
+    return isMfm(density) ? kMfmBit : 0;
+}
+
 const TrackGeometry& geometry(bool mfm)
 {
     return mfm ? kMfmGeometry : kFmGeometry;
@@ -182,7 +190,8 @@ int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int cou
         uint32_t length = d.data != nullptr ? std::min(d.length, budget) : 0;
         budget -= length;
         *cursor++ =
-            static_cast<uint8_t>(kDataRecord | d.density | (d.deleted != 0 ? kDeletedRecord : 0));
+            static_cast<uint8_t>(kDataRecord | densityBit(d.density) |
+                                 (d.deleted != 0 ? kDeletedRecord : 0));
         putId(cursor, d.c, d.h, d.r, d.n);
         writeLe16(cursor, static_cast<uint16_t>(length));
         cursor += 2;
@@ -213,7 +222,7 @@ void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int coun
     if (gap3 < g.tightGap3)
         gap3 = (rest - g.minimalLeadIn) / slots;
 
-    *cursor++ = static_cast<uint8_t>(kFormatRecord | descs[0].density);
+    *cursor++ = static_cast<uint8_t>(kFormatRecord | densityBit(descs[0].density));
     *cursor++ = static_cast<uint8_t>(n);
     *cursor++ = static_cast<uint8_t>(count);
     *cursor++ = static_cast<uint8_t>(gap3);
@@ -263,7 +272,7 @@ void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count,
     const bool mfm = isMfm(descs[0].density);
 
     uint8_t* head = cursor;
-    *cursor++ = static_cast<uint8_t>(kFormatRecord | descs[0].density);
+    *cursor++ = static_cast<uint8_t>(kFormatRecord | densityBit(descs[0].density));
     *cursor++ = static_cast<uint8_t>(n);
     *cursor++ = 0; // SC, known once the dummies are counted
     *cursor++ = static_cast<uint8_t>(gap3);

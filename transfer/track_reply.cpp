@@ -84,34 +84,6 @@ TrackCounts countSectors(const d88::TrackRecords& track)
     return counts;
 }
 
-bool readStoredTrack(ImageFile& image, uint32_t offset, d88::TrackRecords* track)
-{
-    track->clear();
-    if (!image.seek(static_cast<int32_t>(offset), ImageFile::SeekFromImage))
-        return false;
-    unsigned count = 0;
-    do {
-        uint8_t bytes[d88::kSectorHeaderSize];
-        if (image.read(bytes, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
-            return false;
-        const d88::D88SectorHeader h = d88::D88SectorHeader::decode(bytes);
-        d88::SectorRecord s;
-        s.c = h.c;
-        s.h = h.h;
-        s.r = h.r;
-        s.n = h.n;
-        s.density = h.density;
-        s.deleted = h.deleted;
-        s.status = h.status;
-        s.data.resize(h.dataSize);
-        if (h.dataSize > 0 && image.read(s.data.data(), h.dataSize) != h.dataSize)
-            return false;
-        track->push_back(std::move(s));
-        count = h.sectorCount;
-    } while (track->size() < count && track->size() < 256);
-    return true;
-}
-
 int countBadSectors(const d88::TrackRecords& track)
 {
     const TrackCounts counts = countSectors(track);

@@ -23,10 +23,6 @@ bool decodeTrackReply(const uint8_t* reply, int received, int t, d88::TrackRecor
 // refused a write (ImageFile's systemError says why).
 bool appendTrack(ImageFile& image, const d88::TrackRecords& track);
 
-// Reads back the records of a track that appendTrack stored at offset (the
-// first record's sectorCount says how many). False when the file ends first.
-bool readStoredTrack(ImageFile& image, uint32_t offset, d88::TrackRecords* track);
-
 // Sectors with a CRC error in the ID or the data field, or a missing address mark.
 int countBadSectors(const d88::TrackRecords& track);
 

@@ -78,10 +78,7 @@ Outcome DiskClient::readBack(int drive, const std::vector<d88::TrackRecords>& so
         o.lastDone = lastDone;
         return o;
     }
-    const int code = sendEnd();
-    if (code != wire::kOk)
-        return linkFailure(Step::End, code);
-    return Outcome::done();
+    return finishSequence(Summary(), lastDone);
 }
 
 Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* header,
@@ -117,9 +114,9 @@ Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* heade
         if (!o.completed)
             return o;
         summary->tracksRewritten = rewrite.tracksWritten;
-        const int code = sendEnd();
-        if (code != wire::kOk)
-            return linkFailure(Step::End, code);
+        o = finishSequence(rewrite, differing.back());
+        if (!o.completed)
+            return o;
         console::out("書き直したトラックを読み返して照合します.\n");
         o = readBack(drive, source.tracks, differing, &results);
         if (!o.completed)

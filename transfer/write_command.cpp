@@ -9,6 +9,7 @@
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "transfer/commands.h"
+#include "transfer/image_check.h"
 
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index)
 {
@@ -26,21 +27,6 @@ void splitImageArgument(const std::string& fileArg, std::string* name, int* inde
     *name = fields.empty() ? std::string() : fields[0];
     *index = fields.size() > 1 ? std::atoi(fields[1].c_str()) : 1;
 }
-
-namespace
-{
-
-// True when a whole header lies at the selected image's start; leaves the file
-// positioned there, where selectImage left it.
-bool headerPresent(ImageFile& image)
-{
-    image.seek(0, ImageFile::SeekFromEnd);
-    const bool present = image.tell() >= d88::kHeaderSize;
-    image.seek(0, ImageFile::SeekFromImage);
-    return present;
-}
-
-} // namespace
 
 Outcome writeCommand(DiskClient& client, const RunOptions& options)
 {

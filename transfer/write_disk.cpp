@@ -111,13 +111,9 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
     if (!outcome.completed)
         return outcome;
 
-    const int code = sendEnd();
-    if (code != wire::kOk) {
-        Outcome o = linkFailure(Step::End, code);
-        o.lastDone = trackCount - 1;
-        o.summary = summary;
-        return o;
-    }
+    outcome = finishSequence(summary, trackCount - 1);
+    if (!outcome.completed)
+        return outcome;
     if (verify) {
         outcome = verifyDisk(drive, image, header, &summary);
         if (!outcome.completed)

@@ -20,15 +20,6 @@
 namespace
 {
 
-// The w command's test for a header at the selected image's start.
-bool headerPresent(ImageFile& image)
-{
-    image.seek(0, ImageFile::SeekFromEnd);
-    const bool present = image.tell() >= d88::kHeaderSize;
-    image.seek(0, ImageFile::SeekFromImage);
-    return present;
-}
-
 void writeSide(ImageFile& image, DiskClient& client)
 {
     uint8_t header[d88::kHeaderSize];

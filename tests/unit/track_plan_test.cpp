@@ -380,6 +380,20 @@ TEST(TrackPlan, DensityAndDeletedMarkPerRecord)
     EXPECT_EQ(parsed.records[0].type, 0x02);
     EXPECT_EQ(parsed.records[1].type, 0xC2);
     EXPECT_EQ(parsed.records[2].type, 0x82);
+
+    // Density bytes with other bits (a damaged or foreign image) still count
+    // as MFM, and only the MFM bit reaches the type bytes: a stray bit 7 would
+    // be a deleted mark, bits 0 and 1 another kind of record.
+    for (uint8_t odd : {uint8_t(0x80), uint8_t(0x01), uint8_t(0xC3)}) {
+        Track u;
+        u.add(1, 1, odd).add(2, 1, odd);
+        Planned q = plan(0, u);
+        Parsed back;
+        ASSERT_TRUE(parse(q.payload, &back, &why)) << why;
+        EXPECT_EQ(back.type, 0x41) << int(odd);
+        ASSERT_EQ(back.records.size(), 2u);
+        EXPECT_EQ(back.records[0].type, 0x42) << int(odd);
+    }
 }
 
 TEST(TrackPlan, ShortAndEmptyRecordsAreWrittenAsGiven)
