@@ -13,7 +13,6 @@ the sim's log) and the ratio of wall time to wire time.
     bench/read_bench.py [--build build]
 """
 import argparse
-import json
 import os
 import random
 import resource
@@ -21,6 +20,8 @@ import struct
 import subprocess
 import tempfile
 import time
+
+from sim_log import line_traffic
 
 
 def d88_image(formatted_tracks, sectors=26, size_code=1, seed=8801):
@@ -45,32 +46,6 @@ def d88_image(formatted_tracks, sectors=26, size_code=1, seed=8801):
     return bytes(header + body)
 
 
-def packet_chars(payload_len):
-    return 1 + ((payload_len + 6) * 8 + 6) // 7
-
-
-def wire_seconds(log_path, line_rate):
-    """Seconds of line time for the packets in the sim's log: (both directions, agent to PC)."""
-    seconds = 0.0
-    agent = 0.0
-    fast_pending = False
-    with open(log_path) as log:
-        for line in log:
-            entry = json.loads(line)
-            if "lead" in entry:
-                chars = packet_chars(len(entry["payload"]) // 2)
-                seconds += chars * 10 / entry["speed"]
-            elif entry.get("event") == "fast-wait":
-                fast_pending = True
-            elif entry.get("event") == "sent":
-                rate = 2 * line_rate if fast_pending and not entry.get("ack") else line_rate
-                if not entry.get("ack"):
-                    fast_pending = False
-                seconds += entry["wire"] * 10 / rate
-                agent += entry["wire"] * 10 / rate
-    return seconds, agent
-
-
 def run(build, image_bytes, sim_args, label):
     with tempfile.TemporaryDirectory() as work:
         image = os.path.join(work, "src.d88")
@@ -92,7 +67,7 @@ def run(build, image_bytes, sim_args, label):
         if status != 0 or "終了しました" not in output:
             raise SystemExit(f"{label}: ferry2 failed:\n{output}")
         cpu = usage.ru_utime + usage.ru_stime
-        wire, agent = wire_seconds(log, 19200)
+        _, _, wire, agent = line_traffic(log, 19200)
         read_ms = [l for l in output.splitlines() if l.endswith(" ms.")]
         print(f"{label:12s} wall {wall:7.3f} s   client cpu {cpu:6.3f} s   "
               f"wire {wire:7.3f} s (agent→PC {agent:7.3f} s)   wall/wire {wall / wire:5.3f}   "
@@ -103,6 +78,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
     run(args.build, d88_image(set(range(154))), [], "unthrottled")
     run(args.build, d88_image({0, 1, 2, 3, 80, 81}), ["--baud", "19200"], "throttled")
 

@@ -10,40 +10,15 @@ It takes a while: a 2HD disk read back at 38400 bps is minutes of line time.
 """
 import argparse
 import glob
-import json
 import os
 import struct
 import subprocess
 import tempfile
 import time
 
+from sim_log import line_traffic
+
 MEDIA = {0x00: "2D", 0x10: "2DD", 0x20: "2HD"}
-
-
-def line_bytes(log_path, line_rate):
-    """Bytes that crossed the line (PC to agent, agent to PC) and the seconds they take at the
-    rate in force when they crossed (10 bits a byte; fast replies at twice the rate). The
-    simulator paces only its own output, so the wire time, not the wall time, is what a real
-    line would take."""
-    to_agent = from_agent = 0
-    seconds = 0.0
-    fast_pending = False
-    with open(log_path) as log:
-        for line in log:
-            entry = json.loads(line)
-            if "lead" in entry:
-                n = 1 + ((len(entry["payload"]) // 2 + 6) * 8 + 6) // 7
-                to_agent += n
-                seconds += n * 10 / entry["speed"]
-            elif entry.get("event") == "fast-wait":
-                fast_pending = True
-            elif entry.get("event") == "sent":
-                rate = 2 * line_rate if fast_pending and not entry.get("ack") else line_rate
-                if not entry.get("ack"):
-                    fast_pending = False
-                from_agent += entry["wire"]
-                seconds += entry["wire"] * 10 / rate
-    return to_agent, from_agent, seconds
 
 
 def run(build, work, sim_args, ferry_args, stdin_text=""):
@@ -63,7 +38,8 @@ def run(build, work, sim_args, ferry_args, stdin_text=""):
     output = client.stdout.decode()
     if client.returncode != 0:
         raise SystemExit(f"ferry2 {' '.join(ferry_args)} failed:\n{output}")
-    return (wall,) + line_bytes(log, 19200)
+    to_agent, from_agent, wire, _ = line_traffic(log, 19200)
+    return wall, to_agent, from_agent, wire
 
 
 def main():

@@ -47,10 +47,11 @@ std::string consoleCharset()
 }
 
 // Converts with iconv one character at a time where it must: a sequence the
-// target lacks, or one that is broken in the source, becomes "?" and the rest
-// still converts. False when iconv knows neither charset.
-bool convertLossy(const std::string& text, const char* to, const char* from, bool fromCp932,
-                  std::string* result)
+// target lacks, or one that is broken in the source, becomes `replacement`
+// (nullptr: its own bytes) and the rest still converts. False when iconv
+// knows neither charset.
+bool convert(const std::string& text, const char* to, const char* from, bool fromCp932,
+             const char* replacement, std::string* result)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == iconv_t(-1))
@@ -72,7 +73,10 @@ bool convertLossy(const std::string& text, const char* to, const char* from, boo
                                 : console::utf8SequenceLength(lead);
         if (skip > inLeft)
             skip = inLeft;
-        result->append("?");
+        if (replacement)
+            result->append(replacement);
+        else
+            result->append(in, skip);
         in += skip;
         inLeft -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -104,7 +108,7 @@ namespace console {
 std::string fromCp932(const std::string& cp932)
 {
     std::string utf8;
-    if (convertLossy(cp932, "UTF-8", "CP932", true, &utf8))
+    if (convert(cp932, "UTF-8", "CP932", true, "?", &utf8))
         return utf8;
     // No CP932 table in this C library: ASCII stays, the rest is unknown.
     utf8.clear();
@@ -124,38 +128,18 @@ std::string argumentToCp932(const std::string& argument)
         from = "UTF-8";
     }
     std::string cp932;
-    if (convertLossy(argument, "CP932", from.c_str(), false, &cp932))
+    if (convert(argument, "CP932", from.c_str(), false, "?", &cp932))
         return cp932;
     return argument;
 }
 
 std::string toCharset(const std::string& utf8, const char* charset)
 {
-    iconv_t cd = iconv_open(charset, "UTF-8");
-    if (cd == iconv_t(-1))
-        return utf8;
+    // A character the charset lacks, or broken UTF-8, keeps its bytes.
     std::string result;
-    result.reserve(utf8.size() + 16);
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char buffer[512];
-    while (inLeft > 0) {
-        char* out = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
-        result.append(buffer, size_t(out - buffer));
-        if (r != size_t(-1) || errno == E2BIG)
-            continue;
-        // A character the charset lacks, or broken UTF-8: keep its bytes.
-        size_t skip = console::utf8SequenceLength(static_cast<unsigned char>(*in));
-        if (skip > inLeft)
-            skip = inLeft;
-        result.append(in, skip);
-        in += skip;
-        inLeft -= skip;
-    }
-    iconv_close(cd);
-    return result;
+    if (convert(utf8, charset, "UTF-8", false, nullptr, &result))
+        return result;
+    return utf8;
 }
 
 std::string toConsole(const std::string& utf8)
