@@ -178,7 +178,7 @@ bool setNumber(const std::string& text, long low, long high, T* out)
 
 // An option: its name, whether it takes a value, and how that value (empty
 // for a switch) goes into the options. False: a bad value.
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     bool takesValue;
     bool (*apply)(const std::string& value, SimOptions* o);
@@ -234,7 +234,7 @@ bool addMediumFault(const std::string& text, MediumFault::Kind kind, SimOptions*
 using V = const std::string&;
 using Fault = MediumFault::Kind;
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--port-file", true, [](V v, SimOptions* o) { o->portFile = v; return true; }},
     {"--sessions", true,
      [](V v, SimOptions* o) { return setNumber(v, 0, 1000000, &o->sessions); }},
@@ -291,11 +291,11 @@ const OptionSpec kOptions[] = {
     {"-v", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
 };
 
-const OptionSpec* findOption(const std::string& name)
+const OptionRow* findOption(const std::string& name)
 {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.name)
-            return &spec;
+    for (const OptionRow& option : kOptions) {
+        if (name == option.name)
+            return &option;
     }
     return nullptr;
 }
@@ -319,19 +319,19 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
             arg = arg.substr(0, eq);
             valueGiven = true;
         }
-        const OptionSpec* spec = findOption(arg);
-        if (!spec)
+        const OptionRow* option = findOption(arg);
+        if (!option)
             return fail("unknown option " + arg);
-        if (!spec->takesValue && valueGiven)
+        if (!option->takesValue && valueGiven)
             return fail(arg + " takes no value");
-        if (spec->takesValue && !valueGiven) {
+        if (option->takesValue && !valueGiven) {
             if (i + 1 >= argc)
                 return fail(arg + " needs a value");
             value = argv[++i];
         }
-        if (spec->takesValue && value.empty())
+        if (option->takesValue && value.empty())
             return fail(arg + " needs a value");
-        if (!spec->apply(value, o))
+        if (!option->apply(value, o))
             return fail("bad value for " + arg + ": " + value);
     }
 
