@@ -19,7 +19,7 @@
 #include "link/lz_encoder.h"
 #include "sim/d88_builder.h"
 #include "sim/d88_file.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 #include "transfer/sector_desc.h"
 
 namespace {

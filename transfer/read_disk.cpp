@@ -11,7 +11,7 @@
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
-#include "transfer/image_tracks.h"
+#include "image/image_tracks.h"
 #include "transfer/read_schedule.h"
 #include "transfer/scheduled_read.h"
 #include "transfer/sector_reports.h"

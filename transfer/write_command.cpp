@@ -9,7 +9,7 @@
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "transfer/commands.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index)
 {

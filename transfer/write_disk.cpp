@@ -11,7 +11,7 @@
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 #include "transfer/sector_desc.h"
 
 Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,

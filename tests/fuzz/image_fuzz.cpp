@@ -14,7 +14,7 @@
 #include "link/disk_client.h"
 #include "sim/floppy.h"
 #include "tests/fuzz/scratch_file.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 #include "transfer/sector_desc.h"
 
 namespace

@@ -10,7 +10,7 @@
 #include "sim/d88_builder.h"
 #include "tests/support/hex_dump.h"
 #include "tests/support/temp_file.h"
-#include "transfer/image_tracks.h"
+#include "image/image_tracks.h"
 
 using testsupport::hexDump;
 

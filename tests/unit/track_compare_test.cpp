@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image/d88.h"
-#include "transfer/track_compare.h"
+#include "image/track_compare.h"
 
 namespace
 {

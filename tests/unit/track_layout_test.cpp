@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "image/d88.h"
-#include "transfer/track_layout.h"
+#include "inspect/track_layout.h"
 
 namespace
 {

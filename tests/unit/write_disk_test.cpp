@@ -14,7 +14,7 @@
 #include "sim/d88_builder.h"
 #include "sim/floppy.h"
 #include "transfer/commands.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 #include "transfer/sector_desc.h"
 #include "tests/support/hex_dump.h"
 #include "tests/support/temp_dir.h"

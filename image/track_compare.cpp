@@ -1,4 +1,4 @@
-#include "transfer/track_compare.h"
+#include "image/track_compare.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "image/d88.h"
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 
 class ImageFile;
 

@@ -1,4 +1,4 @@
-#include "transfer/track_layout.h"
+#include "inspect/track_layout.h"
 
 #include <algorithm>
 #include <map>

@@ -1,4 +1,4 @@
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 
 #include <algorithm>
 

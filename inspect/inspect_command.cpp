@@ -15,10 +15,10 @@
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "transfer/commands.h"
-#include "transfer/disk_svg.h"
-#include "transfer/image_tracks.h"
-#include "transfer/track_compare.h"
-#include "transfer/track_layout.h"
+#include "inspect/disk_svg.h"
+#include "image/image_tracks.h"
+#include "image/track_compare.h"
+#include "inspect/track_layout.h"
 
 namespace
 {

@@ -1,11 +1,11 @@
-#include "transfer/disk_svg.h"
+#include "inspect/disk_svg.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "transfer/image_tracks.h"
-#include "transfer/track_layout.h"
+#include "image/image_tracks.h"
+#include "inspect/track_layout.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "transfer/image_tracks.h"
+#include "image/image_tracks.h"
 
 #include <algorithm>
 

@@ -1,0 +1,6 @@
+#include "core/i18n.h"
+
+const char* tr(const char* msgid)
+{
+    return msgid;
+}
