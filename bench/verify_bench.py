@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """What a verified write costs: for each image of the D88 corpus, `ferry2 w`, `ferry2 w --verify`
-and `ferry2 r` of the same disk through ferry88sim paced at 19200 bps (--baud 19200, double-speed
-replies at 38400), with the wall time and the bytes on the line in each direction (from the sim's
-log). Verification should cost no more than one `r` of the same disk, plus the rewrites.
+and `ferry2 r` of the same disk through ferry88sim paced both ways at 19200 bps (--baud 19200,
+double-speed replies at 38400), with the wall time, the modelled line time (10 bits a character
+at the rate in force; from the sim's log), their ratio and the characters on the line in each
+direction. Verification should cost no more than one `r` of the same disk, plus the rewrites;
+a ratio near 1.00 says ferry2 keeps the line busy.
 
     bench/verify_bench.py [--build build] [--corpus ../shared/testdata/d88] [--baud 19200] [image ...]
 
@@ -53,7 +55,8 @@ def main():
     build = os.path.abspath(args.build)
     images = args.images or sorted(glob.glob(os.path.join(args.corpus, "*.d88")) +
                                    glob.glob(os.path.join(args.corpus, "*.d77")))
-    print(f"{'image':24s} {'':8s} {'wall s':>8s} {'wire s':>8s} {'PC->88':>9s} {'88->PC':>9s}")
+    print(f"{'image':24s} {'':8s} {'wall s':>8s} {'line s':>8s} {'wall/line':>9s} {'PC->88':>9s} "
+          f"{'88->PC':>9s}")
     for image in images:
         with open(image, "rb") as f:
             media = MEDIA.get(f.read(688)[27], "2D")
@@ -73,8 +76,8 @@ def main():
             for label, sim_args, ferry_args, stdin_text in rows:
                 wall, to_agent, from_agent, wire = run(build, work, sim_args, ferry_args,
                                                        stdin_text)
-                print(f"{name:24s} {label:8s} {wall:8.1f} {wire:8.1f} {to_agent:9d} "
-                      f"{from_agent:9d}", flush=True)
+                print(f"{name:24s} {label:8s} {wall:8.1f} {wire:8.1f} {wall / wire:9.3f} "
+                      f"{to_agent:9d} {from_agent:9d}", flush=True)
                 name = ""
 
 
