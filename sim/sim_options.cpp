@@ -160,7 +160,9 @@ const char* simUsage()
            "                        rle ($ method 1)\n"
            "log:\n"
            "  --log FILE            JSON lines: packets received and events\n"
-           "  -v, --verbose         log lines also to standard error\n";
+           "  -v, --verbose         log lines also to standard error\n"
+           "  -h, --help            print this text and exit\n"
+           "  --version             (without M.NN) print ferry88sim's version and exit\n";
 }
 
 namespace {
@@ -289,6 +291,8 @@ const OptionRow kOptions[] = {
     {"--log", true, [](V v, SimOptions* o) { o->logPath = v; return true; }},
     {"--verbose", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
     {"-v", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
+    {"--help", false, [](V, SimOptions* o) { o->help = true; return true; }},
+    {"-h", false, [](V, SimOptions* o) { o->help = true; return true; }},
 };
 
 const OptionRow* findOption(const std::string& name)
@@ -319,6 +323,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
             arg = arg.substr(0, eq);
             valueGiven = true;
         }
+        // --version takes the agent's version; without one (last, or before
+        // another option) it asks for ferry88sim's own.
+        if (arg == "--version" && !valueGiven && (i + 1 >= argc || argv[i + 1][0] == '-')) {
+            o->showVersion = true;
+            continue;
+        }
         const OptionRow* option = findOption(arg);
         if (!option)
             return fail("unknown option " + arg);
@@ -334,6 +344,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
         if (!option->apply(value, o))
             return fail("bad value for " + arg + ": " + value);
     }
+    if (o->help || o->showVersion)
+        return true;
 
     int loaded1 = !o->image[0].empty() + (o->blank[0] >= 0) + o->sample;
     if (loaded1 > 1)

@@ -75,6 +75,10 @@ struct SimOptions {
 
     std::string logPath;
     bool verbose = false;
+
+    // Print the usage text or the version and exit.
+    bool help = false;
+    bool showVersion = false;
 };
 
 // Parses argv[1..]; false with a reason in *error on a bad option.

@@ -922,6 +922,40 @@ TEST(SimOptionsParse, ValuesAndErrors)
     }
 }
 
+// --help and -h ask for the usage text; --version asks for the program's
+// version unless a value follows it, which is the agent's version.
+TEST(SimOptionsParse, HelpAndVersion)
+{
+    struct Row {
+        std::vector<const char*> args;
+        bool help, showVersion;
+        int agentMinor;
+    } rows[] = {
+        {{"--help"}, true, false, 6},
+        {{"-h"}, true, false, 6},
+        {{"--sample", "--help", "--blank1", "2D"}, true, false, 6},
+        {{"--version"}, false, true, 6},
+        {{"--version", "--sample"}, false, true, 6},
+        {{"--version", "2.07"}, false, false, 7},
+        {{"--version=2.08"}, false, false, 8},
+    };
+    for (const Row& row : rows) {
+        std::vector<const char*> args = {"ferry88sim"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        sim::SimOptions o;
+        std::string error;
+        ASSERT_TRUE(sim::parseSimOptions(int(args.size()), args.data(), &o, &error))
+            << row.args[0] << ": " << error;
+        EXPECT_EQ(o.help, row.help) << row.args[0];
+        EXPECT_EQ(o.showVersion, row.showVersion) << row.args[0];
+        EXPECT_EQ(o.agentMinor, row.agentMinor) << row.args[0];
+    }
+    const std::vector<const char*> bad = {"ferry88sim", "--version", "two"};
+    sim::SimOptions o;
+    std::string error;
+    EXPECT_FALSE(sim::parseSimOptions(int(bad.size()), bad.data(), &o, &error));
+}
+
 // The fault options: each good value as it lands in the options (repeated
 // options add up), each bad one refused.
 TEST(SimOptionsParse, FaultOptions)
