@@ -6,7 +6,11 @@ at the rate in force; from the sim's log), their ratio and the characters on the
 direction. Verification should cost no more than one `r` of the same disk, plus the rewrites;
 a ratio near 1.00 says ferry2 keeps the line busy.
 
-    bench/verify_bench.py [--build build] [--corpus ../shared/testdata/d88] [--baud 19200] [image ...]
+    bench/verify_bench.py [--build build] [--corpus ../shared/testdata/d88] [--baud 19200]
+                          [--whole-2d] [image ...]
+
+--whole-2d takes, instead of the corpus, the whole 2D disk of read_bench.py (80 tracks of 16
+sectors of 256 bytes, half text, half fill): the disk the paced figures in README.md are for.
 
 It takes a while: a 2HD disk read back at 38400 bps is minutes of line time.
 """
@@ -18,6 +22,7 @@ import subprocess
 import tempfile
 import time
 
+from read_bench import d88_image
 from sim_log import line_traffic
 
 MEDIA = {0x00: "2D", 0x10: "2DD", 0x20: "2HD"}
@@ -50,11 +55,16 @@ def main():
     parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "..", "..",
                                                          "shared", "testdata", "d88"))
     parser.add_argument("--baud", default="19200")
+    parser.add_argument("--whole-2d", action="store_true")
     parser.add_argument("images", nargs="*")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     images = args.images or sorted(glob.glob(os.path.join(args.corpus, "*.d88")) +
                                    glob.glob(os.path.join(args.corpus, "*.d77")))
+    if args.whole_2d:
+        with tempfile.NamedTemporaryFile(prefix="whole-2d-", suffix=".d88", delete=False) as f:
+            f.write(d88_image(set(range(80)), sectors=16, size_code=1, media=0x00))
+        images = [f.name]
     print(f"{'image':24s} {'':8s} {'wall s':>8s} {'line s':>8s} {'wall/line':>9s} {'PC->88':>9s} "
           f"{'88->PC':>9s}")
     for image in images:
@@ -79,6 +89,8 @@ def main():
                 print(f"{name:24s} {label:8s} {wall:8.1f} {wire:8.1f} {wall / wire:9.3f} "
                       f"{to_agent:9d} {from_agent:9d}", flush=True)
                 name = ""
+    if args.whole_2d:
+        os.remove(images[0])
 
 
 if __name__ == "__main__":
