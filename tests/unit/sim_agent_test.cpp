@@ -368,6 +368,26 @@ Bytes patternBank(int bank)
     return b;
 }
 
+// With pacing on, a byte from the client is handed over only once it would
+// have arrived at the client's port speed: 96 bytes at 9600 bit/s take 100 ms
+// of line time, however fast the pseudo-terminal carries them. (A lower bound
+// only: the line model, not a performance figure.)
+TEST(SimPtyPort, PacingHoldsInputForItsLineTime)
+{
+    sim::PtyPort port;
+    std::string error;
+    ASSERT_TRUE(port.open(&error)) << error;
+    port.setPacing(9600);
+    TestClient client;
+    ASSERT_TRUE(client.open(port.slavePath(), 9600));
+    const Bytes bytes(96, 0x41);
+    const auto start = Clock::now();
+    client.sendRaw(bytes);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(port.readByte(2000), 0x41) << i;
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+}
+
 TEST(SimAgent, ReadSessionAtDoubleSpeed)
 {
     sim::SimOptions o;
