@@ -33,7 +33,7 @@ struct SimOptions {
     int sessions = 1;                // 0: until stopped
     int idleMs = 60000;              // silence that ends a session
     int maxMs = 0;                   // whole-run limit, 0: none
-    unsigned baud = 0;               // throttle output (fallback rate), 0: off
+    unsigned baud = 0;               // pace the line both ways (fallback rate), 0: off
 
     // Capability record.
     int agentMajor = 2;
