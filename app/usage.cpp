@@ -38,6 +38,8 @@ const char* usageText()
            "          ディスクイメージの内容を表示する (2 つ指定すると比較する)\n"
            "  ferry2 r ... [--resume] [--retries N] <disk.d88>\n"
            "  ferry2 w ... [--verify] <disk.d88(;#)>\n"
+           "  ferry2 c [--from F] [--to F] [--lossy] [--geometry C,H,S,N] <in(;#)> <out>\n"
+           "          ディスクイメージの形式を変換する (F: d88 hfe imd raw)\n"
            "\n"
            "long option:\n"
            "    --verify     書き込んだディスクを読み返して照合する\n"
@@ -45,7 +47,11 @@ const char* usageText()
            "    --retries N  エラーのあったトラックを N 回まで読み直す (0-9)\n"
            "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
            "    --help       この説明を表示する\n"
-           "    --version    バージョンを表示する\n";
+           "    --version    バージョンを表示する\n"
+           "    --from F     入力の形式を拡張子によらず指定する\n"
+           "    --to F       出力の形式を拡張子によらず指定する\n"
+           "    --lossy      出力の形式に入らないトラックを除いて変換する\n"
+           "    --geometry C,H,S,N  ベタイメージのシリンダ, ヘッド, セクタ数, N を指定する\n";
 }
 
 void usageExit()
