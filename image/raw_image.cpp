@@ -142,9 +142,9 @@ bool writeRaw(const DiskImage& disk, std::vector<uint8_t>* file, std::string* er
     const size_t count = first.size();
     const uint8_t n = first.empty() ? 0 : first[0].n;
     auto refuse = [&](int t, const char* why) {
-        *error = textFormat(tr("トラック %d が%sため, ベタイメージにできません (ベタイメージには"
-                               "すべてのトラックが同じ形の MFM のセクタ 1 から順のものしか入りま"
-                               "せん)."),
+        *error = textFormat(tr("トラック %d: %s. ベタイメージには, どのトラックも同じ数の同じ大きさ"
+                               "の MFM のセクタ (番号は 1 から順, エラーも削除マークもなし) の"
+                               "ディスクしか入りません."),
                             t, why);
         return false;
     };
@@ -152,26 +152,26 @@ bool writeRaw(const DiskImage& disk, std::vector<uint8_t>* file, std::string* er
         const d88::TrackRecords& track = disk.tracks.size() > size_t(t) ? disk.tracks[size_t(t)]
                                                                         : d88::TrackRecords();
         if (track.empty())
-            return refuse(t, tr("未フォーマットの"));
+            return refuse(t, tr("未フォーマットです"));
         if (track.size() != count)
-            return refuse(t, tr("ほかとセクタ数が違う"));
+            return refuse(t, tr("セクタ数がトラック 0 と違います"));
         std::vector<const d88::SectorRecord*> sorted;
         for (const d88::SectorRecord& s : track) {
             if (s.n != n || n > 6 || s.data.size() != (size_t(128) << n))
-                return refuse(t, tr("ほかと大きさの違うセクタを持つ"));
+                return refuse(t, tr("トラック 0 と大きさの違うセクタがあります"));
             if (s.density & d88::kDensityFm)
-                return refuse(t, tr("FM の"));
+                return refuse(t, tr("FM で記録されています"));
             if (s.c != t / 2 || s.h != t % 2)
-                return refuse(t, tr("位置と違う C/H の ID を持つ"));
+                return refuse(t, tr("ID の C/H がトラックの位置と違います"));
             if (s.status != d88::kStatusOk || s.deleted != 0)
-                return refuse(t, tr("エラーか削除マークのあるセクタを持つ"));
+                return refuse(t, tr("エラーか削除マークのあるセクタがあります"));
             sorted.push_back(&s);
         }
         std::sort(sorted.begin(), sorted.end(),
                   [](const d88::SectorRecord* a, const d88::SectorRecord* b) { return a->r < b->r; });
         for (size_t i = 0; i < sorted.size(); ++i)
             if (sorted[i]->r != i + 1)
-                return refuse(t, tr("1 から順に番号の付いていないセクタを持つ"));
+                return refuse(t, tr("セクタ番号が 1 から順になっていません"));
         for (const d88::SectorRecord* s : sorted)
             file->insert(file->end(), s->data.begin(), s->data.end());
     }
