@@ -73,8 +73,11 @@ bool readImd(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
                                 static_cast<long>(start), what);
             return false;
         };
-        if (!in.has(5))
-            return fail(tr("トラックの見出しの途中でファイルが終わっています."), -1);
+        if (!in.has(5)) {
+            *error = textFormat(tr("オフセット %ld: トラックの見出しの途中でファイルが終わっています."),
+                                static_cast<long>(start));
+            return false;
+        }
         const int mode = in.byte();
         const int cylinder = in.byte();
         const int headByte = in.byte();
