@@ -66,6 +66,7 @@ bool readImd(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
     in.pos = static_cast<size_t>(end - file.begin()) + 1;
     bool high = false;
     int lastCylinder = -1;
+    size_t total = 0;
     while (in.pos < file.size()) {
         const size_t start = in.pos;
         auto fail = [&](const char* what, int track) {
@@ -118,6 +119,8 @@ bool readImd(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
             for (int& size : sizes) {
                 size = readLe16(&file[in.pos]);
                 in.pos += 2;
+                if (size > (128 << kMaxSizeCode))
+                    return fail(tr("セクタの大きさが不正です."), t);
             }
         }
 
@@ -132,6 +135,10 @@ bool readImd(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
                                     t, static_cast<long>(at), type);
                 return false;
             }
+            // A compressed sector is two bytes in the file: bound what they expand to.
+            total += size_t(sizes[size_t(i)]);
+            if (total > d88::kMaxImageSize)
+                return fail(tr("ディスク 1 枚には多すぎるデータです."), t);
             d88::SectorRecord s;
             s.c = cs[size_t(i)];
             s.h = hs[size_t(i)];
