@@ -163,11 +163,14 @@ TEST(Convert, BadInputLeavesNothing)
     }
 }
 
-// w of an HFE or IMD file leaves the floppy that w of its source leaves.
+// w of an HFE or IMD file leaves the floppy that w of its source leaves: a
+// disk both formats hold, and the sample disk (whose track of mixed sizes
+// only HFE holds).
 TEST(Convert, WriteOfOtherFormatsMatchesTheSource)
 {
     e2e::TempDir dir;
-    dir.write("src.d88", holdableDisk());
+    dir.write("holdable.d88", holdableDisk());
+    sampleDisk(dir);
     auto saved = [&](const std::string& file) {
         const std::string out = dir.file("saved-" + file + ".d88");
         e2e::Sim sim({"--blank1", "2D", "--save", out}, dir.path());
@@ -177,12 +180,19 @@ TEST(Convert, WriteOfOtherFormatsMatchesTheSource)
         EXPECT_TRUE(sim.waitExit(10000)) << file;
         return e2e::readFile(out);
     };
-    const std::vector<uint8_t> want = saved("src.d88");
-    ASSERT_FALSE(want.empty());
-    for (const char* file : {"src.imd", "src.hfe"}) {
-        auto c = runFerry2({"c", "src.d88", file}, dir.path());
-        ASSERT_EQ(c.status, 0) << c.err;
-        EXPECT_TRUE(saved(file) == want) << file;
+    const struct {
+        const char* source;
+        std::vector<std::string> copies;
+    } rows[] = {{"holdable", {"imd", "hfe"}}, {"sample", {"hfe"}}};
+    for (const auto& row : rows) {
+        const std::vector<uint8_t> want = saved(std::string(row.source) + ".d88");
+        ASSERT_FALSE(want.empty()) << row.source;
+        for (const std::string& format : row.copies) {
+            const std::string file = std::string(row.source) + "." + format;
+            auto c = runFerry2({"c", std::string(row.source) + ".d88", file}, dir.path());
+            ASSERT_EQ(c.status, 0) << c.err;
+            EXPECT_TRUE(saved(file) == want) << file;
+        }
     }
 }
 
@@ -265,6 +275,12 @@ TEST(Convert, RawMatchesFloptoolFor2D)
         auto f = floptool(dir.path(), "flopconvert d88 2d '" + path + "' ref.2d");
         ASSERT_EQ(f.status, 0) << f.out;
         EXPECT_TRUE(e2e::readFile(dir.file("x.2d")) == e2e::readFile(dir.file("ref.2d")));
+        // Our IMD file through floptool's IMD reader gives the same sectors.
+        ASSERT_EQ(runFerry2({"c", path, "x.imd"}, dir.path()).status, 0);
+        std::filesystem::remove(dir.file("imd.2d"));
+        f = floptool(dir.path(), "flopconvert imd 2d x.imd imd.2d");
+        ASSERT_EQ(f.status, 0) << f.out;
+        EXPECT_TRUE(e2e::readFile(dir.file("x.2d")) == e2e::readFile(dir.file("imd.2d")));
         ++compared;
     }
     EXPECT_GT(compared, 0);
