@@ -197,7 +197,12 @@ bool writeImd(const DiskImage& disk, bool lossy, std::vector<uint8_t>* file, Imd
     const std::time_t now = std::time(nullptr);
     if (const std::tm* tm = std::gmtime(&now))
         std::strftime(stamp, sizeof stamp, "%d/%m/%Y %H:%M:%S", tm);
-    const std::string head = std::string("IMD 1.18: ") + stamp + "\r\n" + disk.title + "\r\n";
+    // The title is the comment's line; a control byte (0x1A ends the comment) becomes a space.
+    std::string title = disk.title;
+    for (char& c : title)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    const std::string head = std::string("IMD 1.18: ") + stamp + "\r\n" + title + "\r\n";
     out.assign(head.begin(), head.end());
     out.push_back(kEndOfComment);
 
