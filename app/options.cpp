@@ -7,6 +7,8 @@
 
 #include "core/console.h"
 #include "image/d88.h"
+#include "image/image_format.h"
+#include "image/raw_image.h"
 #include "core/verbose.h"
 
 namespace {
@@ -108,6 +110,29 @@ LongResult parseLong(int argc, const char* const* argv, int* i, RunOptions& opti
         options.svgPath = value;
         return LongResult::Taken;
     }
+    if (command == 'c') {
+        if (name == "--lossy" && !hasValue) {
+            options.lossy = true;
+            return LongResult::Taken;
+        }
+        if ((name == "--from" || name == "--to") && takeValue()) {
+            if (formatFromName(value) == ImageFormat::Unknown)
+                return LongResult::Usage;
+            (name == "--from" ? options.fromFormat : options.toFormat) = value;
+            return LongResult::Taken;
+        }
+        RawGeometry geometry;
+        if (name == "--geometry" && takeValue() && parseGeometry(value, &geometry)) {
+            options.geometry = value;
+            return LongResult::Taken;
+        }
+        if (name == "--image" && takeValue()) {
+            options.imageIndex = atoiValue(value.c_str());
+            if (options.imageIndex < 1 || value.find_first_not_of("0123456789") != std::string::npos)
+                return LongResult::Usage;
+            return LongResult::Taken;
+        }
+    }
     return LongResult::Usage;
 }
 
@@ -140,8 +165,10 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
             }
         }
         if (arg[0] != '-') {
-            // i compares two images; every other command takes one file.
-            if (options.hasFileArg && options.command == 'i' && options.fileArg2.empty()) {
+            // i compares two images and c converts IN to OUT; every other
+            // command takes one file.
+            if (options.hasFileArg && (options.command == 'i' || options.command == 'c') &&
+                options.fileArg2.empty()) {
                 options.fileArg2 = arg;
                 continue;
             }
@@ -197,6 +224,8 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
 
     const int c = options.command;
     if ((c == 'r' || c == 'w' || c == 'i') && !options.hasFileArg)
+        return ParseResult::Usage;
+    if (c == 'c' && options.fileArg2.empty())
         return ParseResult::Usage;
     // A picture is of one image, not of a comparison.
     if (c == 'i' && !options.svgPath.empty() && !options.fileArg2.empty())

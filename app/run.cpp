@@ -8,6 +8,7 @@
 #include "app/usage.h"
 #include "core/console.h"
 #include "core/interrupt.h"
+#include "convert/convert_command.h"
 #include "core/run_options.h"
 #include "link/connected_path.h"
 #include "transfer/commands.h"
@@ -45,6 +46,8 @@ int runFerry(int argc, const char* const* argv)
     // Commands that need no agent never open a port.
     if (options.command == 'i')
         return inspectCommand(options);
+    if (options.command == 'c')
+        return convertCommand(options);
 
     if (options.path())
         console::out("通信ポート %s, %d bps で接続します.\n\n", options.path(), options.speed);

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "link/protocol.h"
 
 void printBanner()
@@ -12,9 +14,10 @@ void printBanner()
     console::out("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n");
 }
 
-const char* usageText()
+namespace
 {
-    return "usage:\n"
+
+const char* const kCommands = "usage:\n"
            "  ferry2 b [-p#]\n"
            "          PC-8801 側にプログラムを転送する\n"
            "  ferry2 s [-p#] [-19s]\n"
@@ -37,8 +40,8 @@ const char* usageText()
            "  ferry2 i <disk.d88(;#)> [<disk2.d88(;#)>] [--svg <out.svg>]\n"
            "          ディスクイメージの内容を表示する (2 つ指定すると比較する)\n"
            "  ferry2 r ... [--resume] [--retries N] <disk.d88>\n"
-           "  ferry2 w ... [--verify] <disk.d88(;#)>\n"
-           "\n"
+           "  ferry2 w ... [--verify] <disk.d88(;#)>\n";
+const char* const kLongOptions = "\n"
            "long option:\n"
            "    --verify     書き込んだディスクを読み返して照合する\n"
            "    --resume     中断した読み込みを続きから再開する\n"
@@ -46,6 +49,23 @@ const char* usageText()
            "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
            "    --help       この説明を表示する\n"
            "    --version    バージョンを表示する\n";
+
+} // namespace
+
+const char* usageText()
+{
+    // The lines of c come after the existing ones of each block.
+    static std::string text;
+    text = std::string(kCommands) +
+           tr("  ferry2 c [--from F] [--to F] [--lossy] [--geometry C,H,S,N] <in(;#)> <out>\n"
+              "          ディスクイメージの形式を変換する (F: d88 hfe imd raw)\n") +
+           kLongOptions +
+           tr("    --from F     入力の形式を拡張子によらず指定する\n"
+              "    --to F       出力の形式を拡張子によらず指定する\n"
+              "    --lossy      出力の形式に入らないトラックを除いて変換する\n"
+              "    --geometry C,H,S,N  ベタイメージのシリンダ, ヘッド, セクタ数, N を指定する\n"
+              "    --image N    変換するディスクイメージの番号を指定する\n");
+    return text.c_str();
 }
 
 void usageExit()

@@ -18,6 +18,9 @@
 #include "inspect/disk_svg.h"
 #include "image/image_tracks.h"
 #include "image/track_compare.h"
+#include "core/i18n.h"
+#include "image/d88_image.h"
+#include "image/image_format.h"
 #include "inspect/track_layout.h"
 
 namespace
@@ -130,6 +133,8 @@ std::string damageText(const ImageTracks& image)
            " バイトは不正です).";
 }
 
+bool printTrackSummary(const ImageTracks& image, bool verdict);
+
 // The block of one image that the walk or the selection found at the file's
 // base offset. True when the image is sound: a whole header, not an
 // interrupted read, and records that w's check accepts.
@@ -163,7 +168,14 @@ bool printImageBlock(ImageFile& image, int index, int64_t available, bool verdic
         console::out("  %s\n", damage.c_str());
         return false;
     }
+    return printTrackSummary(*loaded, verdict);
+}
 
+// The tracks and sectors of a loaded image, and the verdict on it when asked.
+bool printTrackSummary(const ImageTracks& image, bool verdict)
+{
+    const ImageTracks* loaded = &image;
+    const std::string damage = damageText(image);
     std::set<int> formatted, unformatted;
     for (int t = 0; t < loaded->trackCount; ++t) {
         if (isDamaged(*loaded, t))
@@ -372,11 +384,45 @@ int showImage(const std::string& name, int index, const std::string& svgPath)
     return ok ? 0 : 1;
 }
 
+// An HFE, IMD or raw file as the image w would write of it; false with the
+// reason printed.
+bool loadForeign(const std::string& name, int index, ImageFormat format, ImageTracks* loaded)
+{
+    DiskImage disk;
+    std::string error;
+    if (!loadDisk(name, index, format, nullptr, &disk, &error)) {
+        console::err("%s\n", error.c_str());
+        return false;
+    }
+    *loaded = imageTracksFromDisk(disk);
+    return true;
+}
+
+// i FILE for an HFE, IMD or raw file: its one image, track by track.
+int showForeign(const std::string& name, int index, ImageFormat format, const std::string& svgPath)
+{
+    ImageTracks loaded;
+    if (!loadForeign(name, index, format, &loaded))
+        return 1;
+    printHeadline(index, loaded.header);
+    console::out(tr("  %s 形式から読みました\n"), formatName(format));
+    printTrackSummary(loaded, false);
+    printTrackLines(loaded);
+    printSectorMap(loaded);
+    const bool ok = svgPath.empty() || writeSvg(svgPath, loaded);
+    console::out("\n");
+    console::out("イメージ %d は正常です.\n", index);
+    return ok ? 0 : 1;
+}
+
 // One side of a comparison, loaded whole; false with the reason printed.
 bool loadSide(const std::string& arg, const char* role, std::string* name, int* index,
               ImageTracks* loaded)
 {
     splitImageArgument(arg, name, index);
+    const ImageFormat format = formatFromPath(*name);
+    if (format != ImageFormat::Unknown && format != ImageFormat::D88)
+        return loadForeign(*name, *index, format, loaded);
     ImageFile image;
     d88::Selected where = d88::Selected::Image;
     if (!selectIn(image, *name, *index, &where))
@@ -473,6 +519,9 @@ int inspectCommand(const RunOptions& options)
     std::string name;
     int index = 1;
     splitImageArgument(options.fileArg, &name, &index);
+    const ImageFormat format = formatFromPath(name);
+    if (format != ImageFormat::Unknown && format != ImageFormat::D88)
+        return showForeign(name, index, format, options.svgPath);
     // A picture is of one image: the first one unless the argument names another.
     if (namesImage(options.fileArg) || !options.svgPath.empty())
         return showImage(name, index, options.svgPath);

@@ -1,15 +1,61 @@
 // The w command: opens the image file, selects the requested image and writes
 // it back onto a floppy.
 #include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <system_error>
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/run_options.h"
 #include "image/d88.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "transfer/commands.h"
 #include "image/image_check.h"
+#include "image/d88_image.h"
+#include "image/image_format.h"
+
+namespace
+{
+
+// A disk in another format (HFE, IMD, raw) is converted to a D88 image in a
+// temporary file, which the write below reads as it reads any image. Empty
+// with the reason printed when the file cannot be read in its format.
+struct ConvertedImage {
+    std::string path;
+    ~ConvertedImage()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove(std::filesystem::u8path(path), ignored);
+    }
+};
+
+bool convertToD88(const std::string& name, int index, ImageFormat format, ConvertedImage* temp)
+{
+    DiskImage disk;
+    std::string error;
+    if (!loadDisk(name, index, format, nullptr, &disk, &error)) {
+        console::err("%s\n", error.c_str());
+        return false;
+    }
+    const std::vector<uint8_t> bytes = encodeD88(disk);
+    std::error_code failure;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(failure);
+    std::random_device random;
+    temp->path = (folder / ("ferry2-" + std::to_string(random()) + ".d88")).u8string();
+    ImageFile file;
+    if (failure || !file.open(temp->path.c_str(), ImageFile::CreateAlways) ||
+        file.write(bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size())) {
+        console::err(tr("一時ファイル %s を書き出せません.\n"), temp->path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index)
 {
@@ -34,6 +80,17 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     int index = 1;
     splitImageArgument(options.fileArg, &name, &index);
 
+    const ImageFormat format = formatFromPath(name);
+    ConvertedImage converted;
+    if (format != ImageFormat::Unknown && format != ImageFormat::D88) {
+        if (!convertToD88(name, index, format, &converted)) {
+            Outcome o = Outcome::failed(Step::ImageRead, Cause::DamagedImage);
+            o.file = options.fileArg;
+            return o;
+        }
+        name = converted.path;
+        index = 1;
+    }
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
         console::err("ファイルを開けません.\n");

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "image/d88_image.h"
+#include "image/imd.h"
+#include "image/raw_image.h"
 #include "link/disk_client.h"
 #include "sim/agent_packet.h"
 #include "sim/d88_builder.h"
@@ -193,6 +196,19 @@ void trackSeeds(const std::string& name, const sim::Floppy& floppy)
     }
 }
 
+// The disk of a D88 file as IMD.
+void formatSeeds(const std::string& name, const std::string& path)
+{
+    DiskImage disk;
+    std::string error;
+    if (!loadD88Disk(path, 1, &disk, &error))
+        return;
+    Bytes bytes;
+    ImdLoss loss;
+    if (writeImd(disk, true, &bytes, &loss, &error))
+        put("imd", name + ".imd", bytes);
+}
+
 void imageSeeds(const std::string& name, const Bytes& file)
 {
     put("image", name, file);
@@ -206,6 +222,7 @@ void imageSeeds(const std::string& name, const Bytes& file)
     sim::Floppy floppy;
     if (floppy.load(scratch, nullptr))
         trackSeeds(name, floppy);
+    formatSeeds(name, scratch);
     std::remove(scratch.c_str());
 }
 
@@ -235,6 +252,10 @@ int main(int argc, char** argv)
         put("image", "sample.d88", sampleFile), put("sim_d88", "sample.d88", sampleFile);
     std::remove(scratch.c_str());
     trackSeeds("sample", sample);
+
+    // A raw image of 1 cylinder, 2 heads, 4 sectors of 256 bytes, with its geometry.
+    put("raw", "c1h2s4n1", fuzz::FuzzWriter().u8(1).u8(0).u8(1).u8(3).u8(1).append(
+                                 Bytes(2048, 0xE5)).bytes);
 
     // A one-byte acknowledgement and an empty "$" reply.
     const uint8_t ack = 1;

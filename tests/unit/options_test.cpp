@@ -210,3 +210,49 @@ TEST(Options, AtoiValue)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST(Options, ConvertOptions)
+{
+    struct Row {
+        std::vector<std::string> args;
+        ParseResult result;
+        const char *from, *to, *geometry;
+        bool lossy;
+        int image;
+    } rows[] = {
+        {{"c", "a.d88", "b.hfe"}, ParseResult::Run, "", "", "", false, 0},
+        {{"c", "--from", "imd", "--to=raw", "a", "b"}, ParseResult::Run, "imd", "raw", "", false, 0},
+        {{"c", "--lossy", "a", "b.imd"}, ParseResult::Run, "", "", "", true, 0},
+        {{"c", "a.bin", "b.d88", "--geometry", "35,2,16,1"}, ParseResult::Run, "", "", "35,2,16,1",
+         false, 0},
+        {{"c", "--image", "3", "a.d88", "b.d88"}, ParseResult::Run, "", "", "", false, 3},
+        {{"c", "a.d88"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "a", "b", "c"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--to", "adf", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--geometry", "35,2,16", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--lossy=1", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--image", "0", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"w", "--lossy", "a"}, ParseResult::Usage, "", "", "", false, 0},   // c only
+        {{"i", "--from", "hfe", "a"}, ParseResult::Usage, "", "", "", false, 0},
+    };
+    for (const auto& row : rows) {
+        std::string label;
+        for (const auto& a : row.args)
+            label += a + " ";
+        Parsed p = parse(row.args);
+        EXPECT_EQ(static_cast<int>(p.result), static_cast<int>(row.result)) << label;
+        if (p.result != ParseResult::Run)
+            continue;
+        EXPECT_EQ(p.options.fromFormat, row.from) << label;
+        EXPECT_EQ(p.options.toFormat, row.to) << label;
+        EXPECT_EQ(p.options.geometry, row.geometry) << label;
+        EXPECT_EQ(p.options.lossy, row.lossy) << label;
+        EXPECT_EQ(p.options.imageIndex, row.image) << label;
+        EXPECT_EQ(p.options.fileArg2.empty(), false) << label;
+    }
+}
+
+} // namespace
