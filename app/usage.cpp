@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "link/protocol.h"
 
 void printBanner()
@@ -12,7 +14,9 @@ void printBanner()
     console::out("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n");
 }
 
-const char* usageText()
+namespace {
+
+const char* usageBase()
 {
     return "usage:\n"
            "  ferry2 b [-p#]\n"
@@ -46,6 +50,26 @@ const char* usageText()
            "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
            "    --help       この説明を表示する\n"
            "    --version    バージョンを表示する\n";
+}
+
+// Lines added after the usage text above, which stays as it is.
+const char* usageMore()
+{
+    return tr("    --image N    ファイルの N 番目のイメージを使う (w, i)\n"
+              "    -p/dev/ttyUSB0  デバイスのパスで通信ポートを指定 (-p に空白なしで続ける)\n"
+              "\n"
+              "example:\n"
+              "  ferry2 w -p1 -d1 'disk.d88;2'\n"
+              "  ferry2 w -p1 -d1 --image 2 disk.d88\n"
+              "          ; はシェルでコマンドの区切りになるため, file;N は ' ' で囲む\n");
+}
+
+} // namespace
+
+const char* usageText()
+{
+    static const std::string text = std::string(usageBase()) + usageMore();
+    return text.c_str();
 }
 
 void usageExit()

@@ -24,6 +24,7 @@ struct RunOptions {
     bool resume = false;       // r --resume: continue an interrupted read
     int retries = 0;           // r --retries N: re-read a track with errors up to N times
     std::string svgPath;       // i --svg FILE: a picture of the image
+    int imageIndex = 0;        // w, i --image N: the image of the file, from 1; 0 without it
 
     // The drive index the disk commands send: 0 or 1, and -2 (0xFE on the
     // wire, "any drive") without -d.

@@ -10,6 +10,7 @@
 #include "link/disk_client.h"
 #include "transfer/commands.h"
 #include "image/image_check.h"
+#include "image/image_select.h"
 
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index)
 {
@@ -28,11 +29,19 @@ void splitImageArgument(const std::string& fileArg, std::string* name, int* inde
     *index = fields.size() > 1 ? std::atoi(fields[1].c_str()) : 1;
 }
 
+void imageArgument(const RunOptions& options, const std::string& arg, std::string* name,
+                   int* index)
+{
+    splitImageArgument(arg, name, index);
+    if (options.imageIndex > 0)
+        *index = options.imageIndex;
+}
+
 Outcome writeCommand(DiskClient& client, const RunOptions& options)
 {
     std::string name;
     int index = 1;
-    splitImageArgument(options.fileArg, &name, &index);
+    imageArgument(options, options.fileArg, &name, &index);
 
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
@@ -45,12 +54,15 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     // An index past the last image selects the end of the file (where r would
     // append), and an interrupted read leaves a header without a track table:
     // neither is a disk to write.
+    // Why not, when the image cannot be used: the closing prints these lines.
+    const std::vector<std::string> problem = selectionProblem(image, name, index);
     d88::Selected where = d88::Selected::Image;
-    if (!d88::selectImage(image, index, &where) || where != d88::Selected::Image ||
-        !headerPresent(image)) {
+    if (!problem.empty() || !d88::selectImage(image, index, &where) ||
+        where != d88::Selected::Image || !headerPresent(image)) {
         console::err("指定されたディスクがありません.\n");
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
-        o.file = options.fileArg;
+        o.file = name;
+        o.notes = problem;
         return o;
     }
     Outcome outcome = client.writeDisk(options.driveIndex(), image, options.verify);
