@@ -139,6 +139,8 @@ void reportPort(const Outcome& o)
     const std::string device = o.file;
     if (fault == OpenFault::BadNumber) {
         console::err("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n");
+        console::err(tr("デバイスのパスで指定するときは, -p に空白を入れずに続けてください "
+                        "(-p/dev/ttyUSB0).\n"));
         return;
     }
     const std::string reason = reasonText(o.systemError);

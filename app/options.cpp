@@ -79,17 +79,6 @@ bool isDigits(const std::string& s)
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// True when an option's value reads as a number the way atoi reads it: blanks,
-// an optional sign, then a digit.
-bool startsNumber(const char* text)
-{
-    while (isBlank(*text))
-        ++text;
-    if (*text == '+' || *text == '-')
-        ++text;
-    return *text >= '0' && *text <= '9';
-}
-
 // One "--name" or "--name=value" argument; a value may also be the next
 // argument. *i moves past what was consumed.
 LongResult parseLong(int argc, const char* const* argv, int* i, RunOptions& options,
@@ -247,15 +236,12 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
             case 'p':
                 // A device path names the port directly (POSIX: -p/dev/ttyUSB0);
                 // it must follow -p in the same argument.
-                if (rest[0] != '/' && !startsNumber(rest)) {
-                    if (rest[0] == '\0' && i + 1 < argc && argv[i + 1][0] == '/')
-                        return usage(tr("%s: デバイスのパスは -p に空白を入れずに続けてください "
-                                        "(-p/dev/ttyUSB0)."),
-                                     std::string(arg) + " " + argv[i + 1]);
-                    return usage(tr("%s: -p には通信ポート番号か, 空白を入れずにデバイスのパスを"
-                                    "続けてください (-p1, -p/dev/ttyUSB0)."),
-                                 arg);
-                }
+                // Another value that is no number opens port 0, which the
+                // port step refuses with the same advice.
+                if (rest[0] == '\0' && i + 1 < argc && argv[i + 1][0] == '/')
+                    return usage(tr("%s: デバイスのパスは -p に空白を入れずに続けてください "
+                                    "(-p/dev/ttyUSB0)."),
+                                 std::string(arg) + " " + argv[i + 1]);
                 options.port = atoiValue(rest);
                 options.devicePath = rest[0] == '/' ? rest : "";
                 argumentEnds = true;

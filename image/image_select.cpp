@@ -92,6 +92,9 @@ std::vector<std::string> selectionProblem(ImageFile& image, const std::string& n
         start += size;
     }
     const int count = static_cast<int>(images.size());
+    // selectImage takes an index below 1 as the first image.
+    if (index < 1)
+        index = 1;
     std::vector<std::string> lines;
     if (index >= 1 && index <= count) {
         if (!images[static_cast<size_t>(index - 1)].inProgress || acceptInterrupted)
