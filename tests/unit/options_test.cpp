@@ -192,6 +192,10 @@ TEST(Options, LongOptionsAndRequests)
         EXPECT_EQ(p.options.retries, row.retries) << label;
         EXPECT_EQ(p.options.svgPath, row.svg) << label;
     }
+    Parsed image = parse({"w", "--image=3", "a.d88"});
+    ASSERT_TRUE(image.ok);
+    EXPECT_EQ(image.options.imageIndex, 3);
+    EXPECT_EQ(image.options.fileArg, "a.d88");
     Parsed two = parse({"i", "a.d88;2", "b.d88"});
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(two.options.fileArg, "a.d88;2");
