@@ -114,6 +114,20 @@ TEST(Upload, MissingOrEmptyLoaderFailsBeforeThePrompt)
     }
 }
 
+// r into a folder that does not exist names the folder as missing, not as a
+// permission problem.
+TEST(FrontEnd, MissingFolderIsNamed)
+{
+    e2e::TempDir dir;
+    e2e::Sim sim({}, dir.path());
+    auto r = runFerry2({"r", sim.portArg(), "nodir/out.d88"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ディスクイメージ nodir/out.d88 を作れません: フォルダ nodir がありません."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("権限"), std::string::npos) << r.err;
+}
+
 // A usage exit names the argument and what is wrong with it, in one line on
 // standard error, before the usage text on standard output.
 TEST(FrontEnd, UsageErrorsSayWhatIsWrong)

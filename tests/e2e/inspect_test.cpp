@@ -352,6 +352,20 @@ TEST(Inspect, FileLevelOutcomes)
     }
 }
 
+// A track offset past the image reads as unformatted, as other tools write
+// such tables, and i FILE;N names the track so a damaged table hides nothing.
+TEST(Inspect, NamesTracksWhoseOffsetLiesPastTheImage)
+{
+    D88Builder image(0x00);
+    image.setTitle("PAST").addRegularTrack(0, 16, 1).setTrackOffset(5, 0x100000);
+    e2e::TempDir dir;
+    e2e::writeFile(dir.file("past.d88"), image.build());
+    auto r = runFerry2({"i", "past.d88;1"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "  注: トラック 5 の位置はイメージの外 (サイズ ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "イメージ 1 は正常です.\n")) << r.out;
+}
+
 TEST(Inspect, ShowsOneImageTrackByTrack)
 {
     e2e::TempDir dir;
