@@ -207,10 +207,10 @@ std::string fileMessage(const Outcome& o, int command)
                           reason.c_str());
         // What the file is, where it is looked for, and how the PC-8801 side starts.
         return text + std::string("\n") +
-               tr("ferry2.bas は 88 側の転送プログラムに付いてくる BASIC のローダーで, ferry2 に"
-                  "は含まれていません. ferry2 b はこれをいまのフォルダ (ferry2 を実行したフォルダ)"
-                  " から読みます. 置いてから ferry2 b を実行し, 88 で load \"COM:N81X\" と run "
-                  "を実行してください.");
+               tr("ferry2.bas は 88 側の転送プログラムに付いてくる BASIC のローダーで, ferry2 には"
+                  "含まれていません. ferry2 b はいまのフォルダからこれを読みます. 88 で "
+                  "load \"COM:N81X\" と入力してから ferry2 b を実行し, 転送が終わったら 88 で run "
+                  "を実行すると, 88 側のプログラムが動き出します.");
     case Step::ImageOpen:
         if (o.cause == Cause::NoImage)
             std::snprintf(text, sizeof text,
