@@ -9,7 +9,8 @@
 #include "image/d88.h"
 #include "image/image_file.h"
 
-namespace {
+namespace
+{
 
 // How many images a listing shows before it says "and more".
 constexpr int kListedImages = 8;
@@ -78,8 +79,8 @@ std::vector<std::string> selectionProblem(ImageFile& image, const std::string& n
             break;
         const uint32_t size = readLe32(w.header + d88::kDiskSize);
         w.inProgress = size == d88::kInProgress;
-        if (!w.inProgress && (size < static_cast<uint32_t>(d88::kHeaderSize) ||
-                              size > d88::kMaxImageSize)) {
+        if (!w.inProgress &&
+            (size < static_cast<uint32_t>(d88::kHeaderSize) || size > d88::kMaxImageSize)) {
             if (images.empty())
                 return {printed(tr("%s は D88 ディスクイメージではありません (先頭のサイズ欄が "
                                    "%lld です). ファイルを確かめてください."),
@@ -124,7 +125,8 @@ std::vector<std::string> selectionProblem(ImageFile& image, const std::string& n
     std::snprintf(text, sizeof text,
                   tr("中身は ferry2 i %s で確かめられます. イメージは %s か --image N で"
                      "選んでください."),
-                  shellQuoted(name).c_str(), shellQuoted(name + ";" + std::to_string(count)).c_str());
+                  shellQuoted(name).c_str(),
+                  shellQuoted(name + ";" + std::to_string(count)).c_str());
     lines.push_back(text);
     return lines;
 }
