@@ -8,11 +8,13 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/outcome.h"
 #include "core/run_options.h"
 #include "core/system_error.h"
 #include "core/verbose.h"
 #include "image/d88.h"
+#include "image/image_select.h"
 #include "link/protocol.h"
 #include "link/serial_ports.h"
 #include "link/sio.h"
@@ -85,17 +87,16 @@ std::string causeText(const Outcome& o, int command)
         return "応答の内容が正しくありません. 88 側のプログラムを ferry2 b で転送し直してください.";
     case Cause::VersionMismatch:
         return "88 側のバージョンが一致しません. ferry2 b でこの版のプログラムを転送してください.";
+    // The medium query's own line has said what the drive answered: the step
+    // and what to do are what is left to say.
     case Cause::UnknownMedium:
-        return "ディスクの種類が特定できません. ディスクを確かめるか, -m でメディアを指定して"
-               "ください.";
+        return tr("ディスクを確かめるか, -m でメディアを指定してください.");
     case Cause::DiskError:
-        return format("ディスク操作に関するエラーが生じました (%d). ディスクとドライブを"
-                      "確認してください.",
-                      o.detail);
+        return format(tr("ディスクとドライブを確認してください (応答 %d)."), o.detail);
     case Cause::WriteProtected:
-        return "ディスクはライトプロテクトされています. プロテクトを外してから実行してください.";
+        return tr("プロテクトを外してから実行してください.");
     case Cause::Not2D:
-        return "この 88 は 2D 専用機です. 2D のディスクだけを扱えます.";
+        return tr("2D のディスクとディスクイメージだけを使えます.");
     case Cause::OtherDisk:
         return "中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
                "入れるか, --resume を付けずに実行して最初から読み込んでください.";
@@ -107,7 +108,8 @@ std::string causeText(const Outcome& o, int command)
     case Cause::FileError:
     case Cause::DamagedImage:
     case Cause::NoImage:
-    case Cause::NotResumable: return "";
+    case Cause::NotResumable:
+    case Cause::FolderMissing: return "";
     case Cause::Interrupted: {
         std::string done;
         if (o.lastDone >= 0 && o.step == Step::RomBank)
@@ -120,7 +122,7 @@ std::string causeText(const Outcome& o, int command)
             done = " トラックはひとつも終わっていません.";
         return "中断しました." + done;
     }
-    case Cause::NoKey: return "キー入力がないため中止しました.";
+    case Cause::NoKey: return tr("ドライブにディスクを入れてから実行してください.");
     case Cause::VerifyMismatch:
         return format("書き直しても一致しないトラックが %d あります. ディスクを替えて"
                       "書き込み直してください.",
@@ -137,6 +139,8 @@ void reportPort(const Outcome& o)
     const std::string device = o.file;
     if (fault == OpenFault::BadNumber) {
         console::err("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n");
+        console::err(tr("デバイスのパスで指定するときは, -p に空白を入れずに続けてください "
+                        "(-p/dev/ttyUSB0).\n"));
         return;
     }
     const std::string reason = reasonText(o.systemError);
@@ -157,11 +161,17 @@ void reportPort(const Outcome& o)
     }
     case OpenFault::NoPermission: {
         console::err("通信ポート %s を開く権限がありません%s.\n", device.c_str(), reason.c_str());
-        const std::string group = deviceGroup(device);
-        if (!group.empty())
+        // A group is named only when joining it would let the user in.
+        const DeviceAccess access = deviceAccess(device);
+        if (access.kind == DeviceAccess::Group)
             console::err("%s グループに入ってから (sudo usermod -aG %s $USER), ログインし直して"
                          "ください.\n",
-                         group.c_str(), group.c_str());
+                         access.group.c_str(), access.group.c_str());
+        else if (access.kind == DeviceAccess::OwnerOnly)
+            console::err(tr("%s を開けるのは持ち主の %s だけです (どのグループにも読み書きの"
+                            "権限がありません). 管理者に権限を変えてもらうか, 持ち主として実行"
+                            "してください.\n"),
+                         device.c_str(), access.owner.c_str());
         return;
     }
     case OpenFault::InUse:
@@ -195,14 +205,26 @@ std::string fileMessage(const Outcome& o, int command)
             std::snprintf(text, sizeof text,
                           "%s を読めません%s. ferry2 を実行するフォルダに置いてください.", name,
                           reason.c_str());
-        return text;
+        // What the file is, where it is looked for, and how the PC-8801 side starts.
+        return text + std::string("\n") +
+               tr("ferry2.bas は 88 側の転送プログラムに付いてくる BASIC のローダーで, ferry2 には"
+                  "含まれていません. ferry2 b はいまのフォルダからこれを読みます. 88 で "
+                  "load \"COM:N81X\" と入力してから ferry2 b を実行し, 転送が終わったら 88 で run "
+                  "を実行すると, 88 側のプログラムが動き出します.");
     case Step::ImageOpen:
         if (o.cause == Cause::NoImage)
             std::snprintf(text, sizeof text,
                           "ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
                           "中身を確認してください.",
-                          name, name);
-        else if (o.cause == Cause::DamagedImage)
+                          name, shellQuoted(o.file).c_str());
+        else if (o.cause == Cause::FolderMissing) {
+            const std::string::size_type slash = o.file.find_last_of("/\\");
+            const std::string folder = slash == std::string::npos ? "." : o.file.substr(0, slash);
+            std::snprintf(text, sizeof text,
+                          tr("ディスクイメージ %s を作れません: フォルダ %s がありません. "
+                             "フォルダを作るか, あるフォルダを指定してください."),
+                          name, folder.c_str());
+        } else if (o.cause == Cause::DamagedImage)
             std::snprintf(text, sizeof text,
                           "ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
                           "ファイルに読み込んでください.",
@@ -248,18 +270,41 @@ void reportFailure(const Outcome& o, int command)
         reportPort(o);
         return;
     }
+    // The selection's own lines say the cause, list the images and quote the
+    // command to look at them.
+    if (o.cause == Cause::NoImage && !o.notes.empty()) {
+        for (const std::string& note : o.notes)
+            console::err("%s\n", note.c_str());
+        return;
+    }
     std::string line;
     if (o.side() == Side::ImageFile)
         line = fileMessage(o, command);
     else
         line = stepText(o) + ": " + causeText(o, command);
-    if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
+    const bool isCommand = command == 'b' || command == 's' || command == 'r' || command == 'w';
+    if (o.step == Step::Connect && !isCommand) {
+        // A mistyped letter: the connection was only a check, so no advice to
+        // upload the agent again, just the cause in its first sentence.
+        const std::string cause = causeText(o, command);
+        const std::string::size_type stop = cause.find(". ");
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      tr("%c はコマンドではありません (b, s, r, w, i のどれかです). 88 との接続も"
+                         "できませんでした: %s"),
+                      command, (stop == std::string::npos ? cause : cause.substr(0, stop + 1)).c_str());
+        line = text;
+    } else if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
         line = "88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
                "確認してください.";
     console::err("%s\n", line.c_str());
     for (const std::string& note : o.notes)
         console::err("  %s\n", note.c_str());
+    // Each ROM is put in place only whole (transfer/dump_roms.cpp).
+    if (o.romNotSaved)
+        console::err(tr("%s は保存していません. 前に吸い出した %s があれば, そのまま残っています.\n"),
+                     o.file.c_str(), o.file.c_str());
     if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
                            (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
         o.cause != Cause::OtherDisk)

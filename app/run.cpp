@@ -1,12 +1,14 @@
 #include "app/run.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/closing.h"
 #include "app/options.h"
 #include "app/upload_loader.h"
 #include "app/usage.h"
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "convert/convert_command.h"
 #include "core/run_options.h"
@@ -25,6 +27,16 @@ CommandFlow flowFor(int command)
     }
 }
 
+// The first argument, for the usage exit of a letter that no command serves.
+std::string firstArgument;
+
+void notACommandExit()
+{
+    console::err(tr("%s はコマンドではありません. コマンドは b, s, r, w, i のどれかです.\n"),
+                 firstArgument.c_str());
+    usageExit();
+}
+
 } // namespace
 
 int runFerry(int argc, const char* const* argv)
@@ -35,10 +47,16 @@ int runFerry(int argc, const char* const* argv)
         return 0;
     }
     printBanner();
+    if (argc >= 2)
+        firstArgument = argv[1];
     RunOptions options;
-    switch (parseOptions(argc, argv, options)) {
+    std::string problem;
+    switch (parseOptions(argc, argv, options, &problem)) {
     case ParseResult::Run: break;
-    case ParseResult::Usage: usageExit();
+    case ParseResult::Usage:
+        if (!problem.empty())
+            console::err("%s\n", problem.c_str());
+        usageExit();
     case ParseResult::Help: console::out("%s", usageText()); return 0;
     case ParseResult::Version: printVersion(); return 0;
     }
@@ -57,6 +75,6 @@ int runFerry(int argc, const char* const* argv)
     interrupts::install();
     const Outcome outcome = options.command == 'b'
                                 ? uploadLoader(options.port, options.speed, options.path())
-                                : runConnected(options, flowFor(options.command), usageExit);
+                                : runConnected(options, flowFor(options.command), notACommandExit);
     return closeRun(outcome, options);
 }

@@ -22,6 +22,18 @@ Outcome uploadLoader(int port, int speed, const char* path)
         o.detail = static_cast<int>(line.openFault());
         return o;
     }
+    // The file is looked at before the user is asked to prepare the PC-8801:
+    // a missing loader must not cost a round of typing on the other machine.
+    // Nothing to send is not a loader sent either: the PC-8801 would wait for ever.
+    ImageFile loader(kLoaderFile, ImageFile::ReadOnly);
+    loader.seek(0, ImageFile::SeekFromEnd);
+    const int32_t size = loader.tell();
+    if (size <= 0) {
+        Outcome o = Outcome::failed(Step::LoaderFile, Cause::FileError);
+        o.file = kLoaderFile;
+        o.systemError = loader.isOpen() ? 0 : loader.systemError;
+        return o;
+    }
     console::out("88 にプログラムを転送します。\n88 で load \"COM:N81X\" というコマンドを"
                  "実行してください。\n\nよろしいですか ?");
     console::waitKey();
@@ -29,17 +41,6 @@ Outcome uploadLoader(int port, int speed, const char* path)
     if (interrupts::stopRequested())
         return Outcome::failed(Step::Upload, Cause::Interrupted);
 
-    // A file that cannot be opened measures 0 bytes below and sends nothing.
-    ImageFile loader(kLoaderFile, ImageFile::ReadOnly);
-    loader.seek(0, ImageFile::SeekFromEnd);
-    const int32_t size = loader.tell();
-    if (size <= 0) {
-        // Nothing to send is not a loader sent: the PC-8801 would wait for ever.
-        Outcome o = Outcome::failed(Step::LoaderFile, Cause::FileError);
-        o.file = kLoaderFile;
-        o.systemError = loader.isOpen() ? 0 : loader.systemError;
-        return o;
-    }
     loader.seek(0, ImageFile::SeekFromImage);
     uint8_t buffer[kChunk];
     int32_t remaining = size;

@@ -54,7 +54,8 @@ const char* const kLongOptions = "\n"
 
 const char* usageText()
 {
-    // The lines of c come after the existing ones of each block.
+    // The lines of c and of the later long options come after the existing
+    // ones of each block, which stay as they are.
     static std::string text;
     text = std::string(kCommands) +
            tr("  ferry2 c [--from F] [--to F] [--lossy] [--geometry C,H,S,N] <in(;#)> <out>\n"
@@ -63,8 +64,14 @@ const char* usageText()
            tr("    --from F     入力の形式を拡張子によらず指定する\n"
               "    --to F       出力の形式を拡張子によらず指定する\n"
               "    --lossy      出力の形式に入らないトラックを除いて変換する\n"
-              "    --geometry C,H,S,N  ベタイメージのシリンダ, ヘッド, セクタ数, N を指定する\n"
-              "    --image N    変換するディスクイメージの番号を指定する\n");
+              "    --geometry C,H,S,N  ベタイメージのシリンダ, ヘッド, セクタ数, N を指定する\n") +
+           tr("    --image N    ファイルの N 番目のイメージを使う (w, i, c)\n"
+              "    -p/dev/ttyUSB0  デバイスのパスで通信ポートを指定 (-p に空白なしで続ける)\n"
+              "\n"
+              "example:\n"
+              "  ferry2 w -p1 -d1 'disk.d88;2'\n"
+              "  ferry2 w -p1 -d1 --image 2 disk.d88\n"
+              "          ; はシェルでコマンドの区切りになるため, file;N は ' ' で囲む\n");
     return text.c_str();
 }
 

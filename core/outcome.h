@@ -53,6 +53,7 @@ enum class Cause {
     DamagedImage,     // the structure check failed (where = track, or -1)
     NoImage,          // no image at that index
     NotResumable,     // --resume: the interrupted image has no usable progress record
+    FolderMissing,    // the folder the image file is to go in does not exist
     // The user.
     Interrupted,      // Ctrl-C
     NoKey,            // standard input ended at a disk prompt
@@ -102,6 +103,7 @@ struct Outcome {
     std::string file;           // the file of a file cause
     int lastDone = -1;          // last track (or bank) completed, for an interruption
     bool endSent = false;       // the agent got its end command after the failure
+    bool romNotSaved = false;   // s: the ROM in `file` was left out; an earlier file stays
     std::vector<std::string> notes;   // lines the closing prints after its message
     Summary summary;
 

@@ -28,7 +28,7 @@ struct RunOptions {
     std::string toFormat;      // c --to F: the output's format
     bool lossy = false;        // c --lossy: leave out tracks the output cannot hold
     std::string geometry;      // c --geometry C,H,S,N: a raw input's geometry
-    int imageIndex = 0;        // c --image N: the image of the input (0: from IN;N, else 1)
+    int imageIndex = 0;        // w, i, c --image N: the image of the file, from 1; 0 without it
 
     // The drive index the disk commands send: 0 or 1, and -2 (0xFE on the
     // wire, "any drive") without -d.

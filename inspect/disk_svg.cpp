@@ -92,6 +92,13 @@ double sectorWeight(const d88::SectorRecord& s)
     return s.data.empty() ? 128 : static_cast<double>(s.data.size());
 }
 
+// Japanese fonts by name first: a viewer whose generic sans-serif has no kana
+// or kanji (a CJK font installed under another name) still finds one.
+constexpr const char* kFontFamily =
+    "'Noto Sans CJK JP', 'Noto Sans JP', 'Source Han Sans JP', 'IPAexGothic', 'IPAGothic', "
+    "'Hiragino Sans', 'Hiragino Kaku Gothic ProN', 'Yu Gothic', Meiryo, 'MS PGothic', "
+    "sans-serif";
+
 // Roughly how wide a label is drawn: full-width characters one em, others 0.6.
 double textWidth(const std::string& utf8, double fontSize)
 {
@@ -138,7 +145,7 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
            "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
-           " " + std::to_string(kHeight) + "\" font-family=\"sans-serif\">\n";
+           " " + std::to_string(kHeight) + "\" font-family=\"" + kFontFamily + "\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += "<text x=\"" + std::to_string(kWidth / 2) +
            "\" y=\"34\" font-size=\"20\" text-anchor=\"middle\">" + escapeXml(title) + " (" +

@@ -10,10 +10,13 @@
 
 #include "core/bytes.h"
 #include "core/console.h"
+#include "core/i18n.h"
+#include "core/system_error.h"
 #include "core/run_options.h"
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
+#include "image/image_select.h"
 #include "transfer/commands.h"
 #include "inspect/disk_svg.h"
 #include "image/image_tracks.h"
@@ -28,6 +31,17 @@ namespace
 
 constexpr const char* kCannotOpen = "ファイルを開けません.\n";
 constexpr const char* kNoSuchImage = "指定されたディスクがありません.\n";
+
+// Opens name to read; prints the file and the system's reason when it cannot.
+bool openImage(ImageFile& image, const std::string& name)
+{
+    if (image.open(name.c_str(), ImageFile::ReadOnly))
+        return true;
+    console::err("%s", kCannotOpen);
+    console::err(tr("ディスクイメージ %s を開けません (%s).\n"), name.c_str(),
+                 systemErrorText(image.systemError).c_str());
+    return false;
+}
 
 // The header bytes a listing can show even of a cut or unfinished image.
 struct HeaderView {
@@ -116,6 +130,46 @@ SectorCounts countSectors(const ImageTracks& image)
     return n;
 }
 
+// The counts of sectors that are not plain good ones, "" when there are none:
+// a sound structure is no promise that every sector reads.
+std::string errorCountsText(const SectorCounts& n)
+{
+    const struct {
+        const char* name;
+        int count;
+    } kinds[] = {{N_("ID CRC エラー"), n.idCrc},       {N_("データ CRC エラー"), n.dataCrc},
+                 {N_("アドレスマークなし"), n.noMark}, {N_("削除マーク"), n.deleted},
+                 {N_("その他の状態"), n.other}};
+    std::string text;
+    for (const auto& kind : kinds)
+        if (kind.count > 0)
+            text += (text.empty() ? "" : ", ") + std::string(tr(kind.name)) + " " +
+                    std::to_string(kind.count);
+    return text;
+}
+
+void addCounts(SectorCounts* total, const SectorCounts& n)
+{
+    total->sectors += n.sectors;
+    total->idCrc += n.idCrc;
+    total->dataCrc += n.dataCrc;
+    total->noMark += n.noMark;
+    total->deleted += n.deleted;
+    total->other += n.other;
+}
+
+// Tracks whose offset points past the image: read as unformatted, as other
+// tools write such tables, but named so a damaged table hides nothing.
+std::set<int> tracksPastTheImage(const ImageTracks& image)
+{
+    std::set<int> past;
+    const uint32_t diskSize = readLe32(image.header + d88::kDiskSize);
+    for (int t = 0; t < image.trackCount; ++t)
+        if (readLe32(image.header + d88::kTrackTable + 4 * t) > diskSize)
+            past.insert(t);
+    return past;
+}
+
 // Why an image is not one w would write, or "" when it is.
 std::string damageText(const ImageTracks& image)
 {
@@ -139,7 +193,7 @@ bool printTrackSummary(const ImageTracks& image, bool verdict);
 // base offset. True when the image is sound: a whole header, not an
 // interrupted read, and records that w's check accepts.
 bool printImageBlock(ImageFile& image, int index, int64_t available, bool verdict,
-                     ImageTracks* loaded)
+                     ImageTracks* loaded, SectorCounts* total = nullptr)
 {
     const HeaderView header = readHeaderAt(image, image.baseOffset);
     printHeadline(index, header.bytes);
@@ -194,6 +248,8 @@ bool printTrackSummary(const ImageTracks& image, bool verdict)
     console::out("\n");
 
     const SectorCounts n = countSectors(*loaded);
+    if (total)
+        addCounts(total, n);
     console::out("  セクタ %d: ID CRC エラー %d, データ CRC エラー %d, アドレスマークなし %d, "
                  "削除マーク %d",
                  n.sectors, n.idCrc, n.dataCrc, n.noMark, n.deleted);
@@ -210,14 +266,22 @@ bool printTrackSummary(const ImageTracks& image, bool verdict)
 int listImages(const std::string& name)
 {
     ImageFile image;
-    if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
-        console::err("%s", kCannotOpen);
+    if (!openImage(image, name))
+        return 1;
+    // A file that is no D88 at all (empty, shorter than a header, an impossible
+    // first size field) gets its cause, not a listing of garbage.
+    const std::vector<std::string> problem = selectionProblem(image, name, 1, true);
+    if (!problem.empty()) {
+        console::err("%s", kNoSuchImage);
+        for (const std::string& line : problem)
+            console::err("%s\n", line.c_str());
         return 1;
     }
     const int64_t size = fileSize(image);
     int64_t start = 0;
     int index = 1, sound = 0;
     bool tail = false;
+    SectorCounts counts;
     for (; start < size; ++index) {
         const int64_t available = size - start;
         if (index > 1)
@@ -231,7 +295,7 @@ int listImages(const std::string& name)
         }
         image.baseOffset = static_cast<int32_t>(start);
         ImageTracks loaded;
-        sound += printImageBlock(image, index, available, true, &loaded);
+        sound += printImageBlock(image, index, available, true, &loaded, &counts);
         const uint32_t diskSize = readHeaderAt(image, start).diskSize();
         if (diskSize == d88::kInProgress) {
             // The walk stops here: r puts its next image in this one's place.
@@ -258,8 +322,14 @@ int listImages(const std::string& name)
         return 1;
     }
     console::out("\n");
-    if (sound == images && !tail) {
+    const std::string errors = errorCountsText(counts);
+    if (sound == images && !tail && errors.empty()) {
         console::out("ディスクイメージ %d 個: すべて正常です.\n", images);
+        return 0;
+    }
+    if (sound == images && !tail) {
+        console::out(tr("ディスクイメージ %d 個: 構造はすべて正常です (%s).\n"), images,
+                     errors.c_str());
         return 0;
     }
     console::out("ディスクイメージ %d 個: %d 個に問題があります%s.\n", images, images - sound,
@@ -271,12 +341,15 @@ int listImages(const std::string& name)
 // when there is no such image.
 bool selectIn(ImageFile& image, const std::string& name, int index, d88::Selected* where)
 {
-    if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
-        console::err("%s", kCannotOpen);
+    if (!openImage(image, name))
         return false;
-    }
-    if (!d88::selectImage(image, index, where) || *where == d88::Selected::EndOfFile) {
+    // An interrupted read is shown, not refused.
+    const std::vector<std::string> problem = selectionProblem(image, name, index, true);
+    if (!problem.empty() || !d88::selectImage(image, index, where) ||
+        *where == d88::Selected::EndOfFile) {
         console::err("%s", kNoSuchImage);
+        for (const std::string& line : problem)
+            console::err("%s\n", line.c_str());
         return false;
     }
     return true;
@@ -372,13 +445,21 @@ int showImage(const std::string& name, int index, const std::string& svgPath)
 
     printTrackLines(loaded);
     printSectorMap(loaded);
+    const std::set<int> past = tracksPastTheImage(loaded);
+    if (!past.empty())
+        console::out(tr("  注: トラック %s の位置はイメージの外 (サイズ %u バイトより後) を指しています. "
+                        "未フォーマットとして扱いました.\n"),
+                     numberRuns(past).c_str(), readLe32(loaded.header + d88::kDiskSize));
     bool ok = sound;
     if (!svgPath.empty())
         ok = writeSvg(svgPath, loaded) && ok;
     console::out("\n");
     const std::string damage = damageText(loaded);
-    if (damage.empty())
+    const std::string errors = errorCountsText(countSectors(loaded));
+    if (damage.empty() && errors.empty())
         console::out("イメージ %d は正常です.\n", index);
+    else if (damage.empty())
+        console::out(tr("イメージ %d の構造は正常です (%s).\n"), index, errors.c_str());
     else
         console::out("%s\n", damage.c_str());
     return ok ? 0 : 1;
@@ -518,12 +599,12 @@ int inspectCommand(const RunOptions& options)
         return compareImages(options.fileArg, options.fileArg2);
     std::string name;
     int index = 1;
-    splitImageArgument(options.fileArg, &name, &index);
+    imageArgument(options, options.fileArg, &name, &index);
     const ImageFormat format = formatFromPath(name);
     if (format != ImageFormat::Unknown && format != ImageFormat::D88)
         return showForeign(name, index, format, options.svgPath);
     // A picture is of one image: the first one unless the argument names another.
-    if (namesImage(options.fileArg) || !options.svgPath.empty())
+    if (namesImage(options.fileArg) || options.imageIndex > 0 || !options.svgPath.empty())
         return showImage(name, index, options.svgPath);
     return listImages(name);
 }

@@ -43,7 +43,10 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
     ImageFile image;
     if (!image.open(options.fileArg.c_str(), ImageFile::OpenAlways)) {
         console::err("ファイルを作れません.\n");
-        return fileFailure(Step::ImageOpen, Cause::FileError, image, options);
+        // The file is created when missing: "not found" can only be its folder.
+        return fileFailure(Step::ImageOpen,
+                           image.lastError == 1 ? Cause::FolderMissing : Cause::FileError, image,
+                           options);
     }
 
     // A new image goes after the last one, or over an interrupted one.

@@ -16,6 +16,7 @@
 #include "image/image_check.h"
 #include "image/d88_image.h"
 #include "image/image_format.h"
+#include "image/image_select.h"
 
 namespace
 {
@@ -74,11 +75,19 @@ void splitImageArgument(const std::string& fileArg, std::string* name, int* inde
     *index = fields.size() > 1 ? std::atoi(fields[1].c_str()) : 1;
 }
 
+void imageArgument(const RunOptions& options, const std::string& arg, std::string* name,
+                   int* index)
+{
+    splitImageArgument(arg, name, index);
+    if (options.imageIndex > 0)
+        *index = options.imageIndex;
+}
+
 Outcome writeCommand(DiskClient& client, const RunOptions& options)
 {
     std::string name;
     int index = 1;
-    splitImageArgument(options.fileArg, &name, &index);
+    imageArgument(options, options.fileArg, &name, &index);
 
     const ImageFormat format = formatFromPath(name);
     ConvertedImage converted;
@@ -102,12 +111,15 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     // An index past the last image selects the end of the file (where r would
     // append), and an interrupted read leaves a header without a track table:
     // neither is a disk to write.
+    // Why not, when the image cannot be used: the closing prints these lines.
+    const std::vector<std::string> problem = selectionProblem(image, name, index);
     d88::Selected where = d88::Selected::Image;
-    if (!d88::selectImage(image, index, &where) || where != d88::Selected::Image ||
-        !headerPresent(image)) {
+    if (!problem.empty() || !d88::selectImage(image, index, &where) ||
+        where != d88::Selected::Image || !headerPresent(image)) {
         console::err("指定されたディスクがありません.\n");
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
-        o.file = options.fileArg;
+        o.file = name;
+        o.notes = problem;
         return o;
     }
     Outcome outcome = client.writeDisk(options.driveIndex(), image, options.verify);

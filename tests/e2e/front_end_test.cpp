@@ -61,6 +61,18 @@ TEST(FrontEnd, UnknownLetterPrintsThePortLineAndFailsToConnect)
     EXPECT_EQ(r.out.find("usage:"), std::string::npos);
 }
 
+// A letter that is no command still connects (x -v checks a connection), and
+// the usage exit then says that the letter is not a command.
+TEST(FrontEnd, UnknownLetterSaysItIsNoCommand)
+{
+    e2e::TempDir dir;
+    e2e::Sim sim({}, dir.path());
+    auto r = runFerry2({"x", sim.portArg()}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "x はコマンドではありません. コマンドは b, s, r, w, i のどれかです.\n");
+    EXPECT_NE(r.out.find("usage:\n"), std::string::npos) << r.out;
+}
+
 TEST(FrontEnd, DevicePathShowsInThePortLine)
 {
     e2e::TempDir dir;
@@ -80,22 +92,81 @@ TEST(Upload, PortZeroFailsBeforeThePrompt)
     EXPECT_EQ(r.out.find("よろしいですか"), std::string::npos);
 }
 
-// Nothing to send is not a loader sent: status 1 and a message on standard
-// error, standard output as it was.
-TEST(Upload, MissingOrEmptyLoaderFails)
+// Nothing to send is not a loader sent, and it is found before the user is
+// asked to prepare the PC-8801: status 1, the file named on standard error, no
+// prompt, nothing on the line.
+TEST(Upload, MissingOrEmptyLoaderFailsBeforeThePrompt)
 {
     for (bool create : {false, true}) {
+        SCOPED_TRACE(create ? "empty" : "missing");
         e2e::TempDir dir;
         if (create)
             e2e::writeFile(dir.file("ferry2.bas"), {});
         e2e::Pty pty;
         auto r = runFerry2({"b", "-p" + pty.slavePath()}, dir.path(), "\n");
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("ferry2.bas"), std::string::npos) << r.err;
-        size_t prompt = r.out.find(kPrompt);
-        ASSERT_NE(prompt, std::string::npos) << r.out;
-        EXPECT_EQ(r.out.substr(prompt + kPrompt.size()), "\n") << "create=" << create;
+        EXPECT_NE(r.err.find(create ? "ferry2.bas が空です" : "ferry2.bas を読めません"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("BASIC のローダー"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("よろしいですか"), std::string::npos) << r.out;
         EXPECT_TRUE(pty.received().empty());
+    }
+}
+
+// r into a folder that does not exist names the folder as missing, not as a
+// permission problem.
+TEST(FrontEnd, MissingFolderIsNamed)
+{
+    e2e::TempDir dir;
+    e2e::Sim sim({}, dir.path());
+    auto r = runFerry2({"r", sim.portArg(), "nodir/out.d88"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ディスクイメージ nodir/out.d88 を作れません: フォルダ nodir がありません."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("権限"), std::string::npos) << r.err;
+}
+
+// A usage exit names the argument and what is wrong with it, in one line on
+// standard error, before the usage text on standard output.
+TEST(FrontEnd, UsageErrorsSayWhatIsWrong)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* err;
+    } rows[] = {
+        {{"r", "--retries", "12", "a.d88"},
+         "--retries 12: 読み直す回数は 0 から 9 で指定してください.\n"},
+        {{"r", "--bogus", "a.d88"}, "--bogus: そのようなオプションはありません.\n"},
+        {{"--bogus"}, "--bogus: 最初の引数にはコマンド (b, s, r, w, i) を指定してください.\n"},
+        {{"w", "-d3", "a.d88"}, "-d3: ドライブ番号は 1 か 2 です.\n"},
+        {{"r", "-m3", "a.d88"}, "-m3: メディアは 0 (2D), 1 (2DD), 2 (2HD) のどれかです.\n"},
+        {{"s", "-q"}, "-q: そのようなオプションはありません.\n"},
+        {{"s", "-19q"}, "-19q (q): そのようなオプションはありません.\n"},
+        {{"r", "a.d88", "-t"}, "-t: タイトルがありません (-t \"title\").\n"},
+        {{"i", "a.d88", "b.d88", "--svg", "x.svg"},
+         "--svg: 図は 1 つのイメージについてだけ書き出せます (比較とは一緒に使えません).\n"},
+        {{"s", "-p", "/dev/ttyUSB0"},
+         "-p /dev/ttyUSB0: デバイスのパスは -p に空白を入れずに続けてください (-p/dev/ttyUSB0).\n"},
+        {{"w", "--image", "2", "a.d88;2"},
+         "a.d88;2: --image と ;N は一緒に使えません. どちらか一方で指定してください.\n"},
+        {{"w", "--image", "0", "a.d88"}, "--image 0: イメージの番号は 1 以上の数で指定してください.\n"},
+        {{"r", "--image", "2", "a.d88"}, "--image は w と i だけのオプションです.\n"},
+        {{"r", "--verify", "a.d88"}, "--verify は w だけのオプションです.\n"},
+        {{"w", "--verify=1", "a.d88"}, "--verify=1: このオプションに値は付けられません.\n"},
+        {{"r", "a.d88", "--retries"}, "--retries: 値がありません.\n"},
+        {{"w"}, "w: ディスクイメージのファイルを指定してください.\n"},
+        {{"w", "a.d88", "b.d88"}, "b.d88: ファイルは 1 つだけ指定してください.\n"},
+    };
+    e2e::TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + (row.args.size() > 1 ? row.args[1] : ""));
+        auto r = runFerry2(row.args, dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_NE(r.out.find("usage:\n"), std::string::npos);
+        EXPECT_EQ(r.out.find("bps で接続します"), std::string::npos);
     }
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/closing.h"
 #include "app/options.h"
+#include "core/outcome.h"
 #include "core/verbose.h"
 
 namespace {
@@ -192,6 +194,10 @@ TEST(Options, LongOptionsAndRequests)
         EXPECT_EQ(p.options.retries, row.retries) << label;
         EXPECT_EQ(p.options.svgPath, row.svg) << label;
     }
+    Parsed image = parse({"w", "--image=3", "a.d88"});
+    ASSERT_TRUE(image.ok);
+    EXPECT_EQ(image.options.imageIndex, 3);
+    EXPECT_EQ(image.options.fileArg, "a.d88");
     Parsed two = parse({"i", "a.d88;2", "b.d88"});
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(two.options.fileArg, "a.d88;2");
@@ -207,6 +213,23 @@ TEST(Options, AtoiValue)
                 {"x3", 0},   {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
     for (const auto& row : rows)
         EXPECT_EQ(atoiValue(row.text), row.value) << row.text;
+}
+
+// A mistyped letter connects only as a check: when that fails, the message
+// says the letter is no command and does not send the user to upload the agent.
+TEST(Closing, MistypedLetterGetsNoUploadAdvice)
+{
+    for (int command : {'x', 'r'}) {
+        RunOptions options;
+        options.command = command;
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(closeRun(Outcome::failed(Step::Connect, Cause::NoAnswer), options), 1);
+        const std::string err = testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(err.find("ferry2 b") == std::string::npos, command == 'x') << err;
+        EXPECT_EQ(err.find("x はコマンドではありません") != std::string::npos, command == 'x') << err;
+    }
 }
 
 } // namespace
