@@ -187,7 +187,7 @@ std::string damageText(const ImageTracks& image)
            " バイトは不正です).";
 }
 
-bool printTrackSummary(const ImageTracks& image, bool verdict);
+bool printTrackSummary(const ImageTracks& image, bool verdict, SectorCounts* total = nullptr);
 
 // The block of one image that the walk or the selection found at the file's
 // base offset. True when the image is sound: a whole header, not an
@@ -222,11 +222,11 @@ bool printImageBlock(ImageFile& image, int index, int64_t available, bool verdic
         console::out("  %s\n", damage.c_str());
         return false;
     }
-    return printTrackSummary(*loaded, verdict);
+    return printTrackSummary(*loaded, verdict, total);
 }
 
 // The tracks and sectors of a loaded image, and the verdict on it when asked.
-bool printTrackSummary(const ImageTracks& image, bool verdict)
+bool printTrackSummary(const ImageTracks& image, bool verdict, SectorCounts* total)
 {
     const ImageTracks* loaded = &image;
     const std::string damage = damageText(image);
