@@ -173,7 +173,7 @@ std::vector<uint8_t> renderTrack(int medium, const d88::TrackRecords& records, b
         // controller can sync on. That is what a blank floppy reads as too (no
         // ID found), and it is a steady cell stream a drive emulator plays well.
         r.gaps(0, true, 0x4E, revolutionBytes(medium));
-        return r.w.cells();
+        return r.w.bytes();
     }
 
     std::vector<Sector> sectors;
@@ -273,7 +273,7 @@ std::vector<uint8_t> renderTrack(int medium, const d88::TrackRecords& records, b
                    static_cast<int>((end - dataStart) / static_cast<size_t>(own.byteCells)));
         }
     }
-    return r.w.cells();
+    return r.w.bytes();
 }
 
 } // namespace
@@ -326,15 +326,14 @@ bool writeHfe(const DiskImage& disk, std::vector<uint8_t>* file, std::string* er
                 side0Fm = side0Fm || (t == 0 && fm);
                 side1Fm = side1Fm || (t == 1 && fm);
             }
-            // The 256-byte halves of each block take the sides in turn; in
-            // each byte the first cell in time is bit 0.
-            for (size_t i = 0; i < sideLength; ++i) {
-                uint8_t byte = 0;
-                const uint8_t* cell = cells.data() + i * 8;
-                for (int b = 0; b < 8; ++b)
-                    byte = static_cast<uint8_t>(byte | (cell[b] << b));
-                out[start + (i / hfe::kSideChunk) * hfe::kBlockSize +
-                    static_cast<size_t>(h) * hfe::kSideChunk + i % hfe::kSideChunk] = byte;
+            // The 256-byte halves of each block take the sides in turn; the
+            // renderer packs the cells as HFE does, the first in time in bit 0.
+            for (size_t i = 0; i < sideLength; i += hfe::kSideChunk) {
+                const size_t chunk = std::min<size_t>(hfe::kSideChunk, sideLength - i);
+                std::copy(cells.begin() + static_cast<long>(i),
+                          cells.begin() + static_cast<long>(i + chunk),
+                          out.begin() + static_cast<long>(start + i / hfe::kSideChunk * hfe::kBlockSize +
+                                                          static_cast<size_t>(h) * hfe::kSideChunk));
             }
         }
     }

@@ -3,10 +3,12 @@
 // (HFE) hold it: written the way the IBM FM and MFM track formats lay it down,
 // and decoded back into sector records the way the disk controller finds them.
 //
-// One cell per element, 0 or 1 (1: a flux change), at the MFM cell rate: an MFM
-// byte is 16 cells (clock, data, clock, data, ... most significant bit first);
-// an FM byte is 32, each FM cell taking two cells with its flux change in the
-// second, so an FM track and an MFM track share one cell rate.
+// Cells (1: a flux change) at the MFM cell rate: an MFM byte is 16 cells (clock,
+// data, clock, data, ... most significant bit first); an FM byte is 32, each FM
+// cell taking two cells with its flux change in the second, so an FM track and
+// an MFM track share one cell rate. They are packed eight to a byte, the first
+// in time in bit 0: the order HFE keeps them in, so a side's bytes serve as
+// they are.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -54,6 +56,7 @@ int sectorBytes(int n);
 // overwrites the start of the track, as the controller's does.
 class TrackWriter {
 public:
+    // cells: a multiple of 8.
     explicit TrackWriter(size_t cells);
 
     // Each returns the position after what it wrote. MFM clock bits follow
@@ -71,12 +74,19 @@ public:
     size_t field(size_t pos, bool mfm, const uint8_t* markBytes, int markCount,
                  const uint8_t* data, size_t size, uint16_t crcFlip = 0);
 
-    const std::vector<uint8_t>& cells() const { return track; }
-    size_t size() const { return track.size(); }
+    const std::vector<uint8_t>& bytes() const { return track; }
+    size_t size() const { return cells; }
 
 private:
-    void put(size_t pos, uint16_t pattern, int bits, int spread);
+    struct Tables;
+    static const Tables& tables();
+    int cell(size_t pos) const { return (track[pos >> 3] >> (pos & 7)) & 1; }
+    size_t before(size_t pos) const;
+    // count (at most 32) cells of pattern, the first in time its highest bit.
+    void put(size_t pos, uint32_t pattern, int count);
     std::vector<uint8_t> track;
+    size_t cells;
+    const Tables& table;
 };
 
 // Every sector the controller finds on one revolution of cells, in the order
@@ -84,6 +94,8 @@ private:
 // An ID whose CRC fails gives status 0xA0 and no data; an ID without a data
 // mark close behind it 0xF0 and no data; a data field whose CRC fails 0xB0
 // with its data. Density 0x40 for FM, deleted 0x10 for a deleted data mark.
-d88::TrackRecords decodeTrack(const std::vector<uint8_t>& cells);
+// FM marks are looked for only on a track without an MFM ID: a data field of
+// one density can hold what reads as a mark of the other.
+d88::TrackRecords decodeTrack(const std::vector<uint8_t>& bytes, size_t cells);
 
 } // namespace flux

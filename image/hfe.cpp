@@ -57,39 +57,47 @@ std::vector<uint8_t> sideBytes(const std::vector<uint8_t>& file, size_t start, s
     return out;
 }
 
-void appendCells(uint8_t byte, int from, std::vector<uint8_t>* cells)
-{
-    // Bit 0 is the first cell in time.
-    for (int b = from; b < 8; ++b)
-        cells->push_back(static_cast<uint8_t>((byte >> b) & 1));
-}
+// Cells packed as HFE packs them, appended one at a time where opcodes leave
+// a byte's worth out of step.
+class CellAppender {
+public:
+    explicit CellAppender(size_t reserve) { bytes.reserve(reserve); }
 
-std::vector<uint8_t> cellsV1(const std::vector<uint8_t>& bytes)
-{
-    std::vector<uint8_t> cells;
-    cells.reserve(bytes.size() * 8);
-    for (uint8_t b : bytes)
-        appendCells(b, 0, &cells);
-    return cells;
-}
+    void byte(uint8_t value, int from = 0)
+    {
+        if (from == 0 && (count & 7) == 0) {
+            bytes.push_back(value);
+            count += 8;
+            return;
+        }
+        for (int b = from; b < 8; ++b) {
+            if ((count & 7) == 0)
+                bytes.push_back(0);
+            bytes.back() = static_cast<uint8_t>(bytes.back() | (((value >> b) & 1) << (count & 7)));
+            ++count;
+        }
+    }
 
-// Revision 3: the same cells with opcodes among them. The index opcode's place
-// is where the revolution starts.
-std::vector<uint8_t> cellsV3(const std::vector<uint8_t>& bytes)
+    std::vector<uint8_t> bytes;
+    size_t count = 0;
+};
+
+// Revision 3: cells with opcodes among them. The index opcode's place is where
+// the revolution starts.
+std::vector<uint8_t> cellsV3(const std::vector<uint8_t>& bytes, size_t* cells)
 {
-    std::vector<uint8_t> cells;
-    cells.reserve(bytes.size() * 8);
+    CellAppender out(bytes.size());
     size_t index = 0;
     uint32_t noise = 0x2545F491;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const uint8_t value = reversed(bytes[i]);
         if ((value & 0xF0) != 0xF0) {
-            appendCells(bytes[i], 0, &cells);
+            out.byte(bytes[i]);
             continue;
         }
         switch (value) {
         case kOpIndex:
-            index = cells.size();
+            index = out.count;
             break;
         case kOpBitRate:
             ++i; // the new rate; cells stay cells
@@ -98,26 +106,29 @@ std::vector<uint8_t> cellsV3(const std::vector<uint8_t>& bytes)
             // A count of cells to leave out of the next byte, then that byte.
             if (i + 2 < bytes.size()) {
                 const int skip = (bytes[i + 1] <= 7 ? bytes[i + 1] : reversed(bytes[i + 1])) & 7;
-                appendCells(bytes[i + 2], skip, &cells);
+                out.byte(bytes[i + 2], skip);
             }
             i += 2;
             break;
         case kOpRandom:
             // Weak cells: a byte's worth that reads differently every time.
             noise = noise * 1103515245U + 12345U;
-            appendCells(static_cast<uint8_t>(noise >> 16), 0, &cells);
+            out.byte(static_cast<uint8_t>(noise >> 16));
             break;
         case kOpNop:
         default:
             break;
         }
     }
-    if (index > 0 && index < cells.size()) {
-        std::vector<uint8_t> rotated(cells.begin() + static_cast<long>(index), cells.end());
-        rotated.insert(rotated.end(), cells.begin(), cells.begin() + static_cast<long>(index));
-        return rotated;
+    *cells = out.count;
+    if (index == 0 || index >= out.count)
+        return std::move(out.bytes);
+    CellAppender rotated(out.bytes.size());
+    for (size_t k = 0; k < out.count; ++k) {
+        const size_t p = (index + k) % out.count;
+        rotated.byte(static_cast<uint8_t>(((out.bytes[p >> 3] >> (p & 7)) & 1) << 7), 7);
     }
-    return cells;
+    return std::move(rotated.bytes);
 }
 
 int mediumOf(const uint8_t* header, int cylinders)
@@ -186,8 +197,12 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
             const size_t t = static_cast<size_t>(c) * 2 + static_cast<size_t>(h);
             if (t >= out.tracks.size())
                 break;
-            const std::vector<uint8_t> bytes = sideBytes(file, start, length, h);
-            out.tracks[t] = flux::decodeTrack(v3 ? cellsV3(bytes) : cellsV1(bytes));
+            // Revision 1 packs the cells as the decoder takes them.
+            std::vector<uint8_t> bytes = sideBytes(file, start, length, h);
+            size_t cells = bytes.size() * 8;
+            if (v3)
+                bytes = cellsV3(bytes, &cells);
+            out.tracks[t] = flux::decodeTrack(bytes, cells);
         }
     }
     *disk = std::move(out);

@@ -410,8 +410,9 @@ TEST(HfeRead, DamagedFilesGiveAMessage)
         }
         DiskImage disk;
         error.clear();
-        if (!readHfe(file, &disk, &error))
+        if (!readHfe(file, &disk, &error)) {
             EXPECT_FALSE(error.empty()) << round;
+        }
     }
 }
 
