@@ -452,7 +452,9 @@ d88::TrackRecords decodeTrack(const std::vector<uint8_t>& bytes, size_t cells)
             const size_t window =
                 static_cast<size_t>(layout.gap2 + layout.sync + prefix + kDataMarkSlack) * byteCells;
             if (next.code != kIdMark && distance <= window) {
-                const size_t length = static_cast<size_t>(sectorBytes(s.n));
+                // A sector longer than the track reads round it once at most.
+                const size_t length =
+                    std::min(static_cast<size_t>(sectorBytes(s.n)), cells / byteCells);
                 std::vector<uint8_t> data(static_cast<size_t>(prefix) + 1 + length + 2, 0xA1);
                 data[static_cast<size_t>(prefix)] = next.code;
                 reader.bytesAt(next.pos + byteCells, id.mfm, data.data() + prefix + 1, length + 2);

@@ -149,11 +149,13 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
     const bool v1 = file.size() >= 8 && std::memcmp(file.data(), hfe::kSignatureV1, 8) == 0;
     const bool v3 = file.size() >= 8 && std::memcmp(file.data(), hfe::kSignatureV3, 8) == 0;
     if (!v1 && !v3) {
-        *error = tr("HFE ファイルではありません (先頭に HXCPICFE も HXCHFEV3 もありません).");
+        *error = tr("HFE ファイルではありません (先頭が HXCPICFE でも HXCHFEV3 でもありません). "
+                "ファイルの形式を確かめてください.");
         return false;
     }
     if (file.size() < static_cast<size_t>(hfe::kBlockSize)) {
-        *error = format(tr("HFE ファイルが途中で切れています: ヘッダが %zu バイトしかありません."),
+        *error = format(tr("HFE ファイルが途中で切れています (ヘッダが %zu バイトしかありません). "
+                           "ファイルを取り直してください."),
                         file.size());
         return false;
     }
@@ -161,14 +163,14 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
     const int cylinders = header[hfe::kCylinders];
     const int sides = header[hfe::kSides];
     if (cylinders == 0 || sides < 1 || sides > 2) {
-        *error = format(tr("HFE ファイルのヘッダが壊れています: シリンダ数 %d, 面数 %d です."),
+        *error = format(tr("HFE ファイルのヘッダが壊れています (シリンダ数 %d, 面数 %d)."),
                         cylinders, sides);
         return false;
     }
     const size_t list = static_cast<size_t>(readLe16(header + hfe::kTrackList)) * hfe::kBlockSize;
     if (list + static_cast<size_t>(cylinders) * hfe::kTrackEntrySize > file.size()) {
-        *error = format(tr("HFE ファイルが途中で切れています: トラック表 (オフセット %zu) が"
-                           "ファイルの外にあります."),
+        *error = format(tr("HFE ファイルが途中で切れています (トラック表のオフセット %zu が"
+                           "ファイルの外です). ファイルを取り直してください."),
                         list);
         return false;
     }
@@ -188,8 +190,9 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
                             static_cast<size_t>(sides - 1) * hfe::kSideChunk +
                             (length - 1) % hfe::kSideChunk;
         if (last >= file.size()) {
-            *error = format(tr("HFE ファイルが途中で切れています: シリンダ %d のデータ "
-                               "(オフセット %zu から %zu バイト) がファイルの終わりを越えています."),
+            *error = format(tr("HFE ファイルが途中で切れています (シリンダ %d のデータ, オフセット %zu "
+                               "から %zu バイトがファイルの終わりを越えます). "
+                               "ファイルを取り直してください."),
                             c, start, length * 2);
             return false;
         }
