@@ -361,7 +361,9 @@ void scanFm(const CellReader& r, long from, long to, std::vector<Mark>* marks)
 
 // Runs of at least minRun packed bytes from the set, where a sync may lie,
 // each handed to scan with the cells around it. Runs across the index are
-// seen on the way past it.
+// seen on the way past it. Following every cell through a shift register
+// would cost more than all the rest of a read (a 2HD side is 166,656 cells);
+// a byte that no sync can cover rules out eight cell positions at once.
 template <typename Scan>
 void findRuns(const std::vector<uint8_t>& bytes, size_t cells, const bool* set, long minRun,
               long after, Scan scan)
