@@ -312,7 +312,7 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
         return usage(tr("%s: 図は 1 つのイメージについてだけ書き出せます (比較とは一緒に使えません)."),
                      "--svg");
     if (options.imageIndex > 0) {
-        if (!options.fileArg2.empty())
+        if (c == 'i' && !options.fileArg2.empty())
             return usage(tr("%s: 比較ではイメージの番号を file;N で指定してください."), "--image");
         if (options.fileArg.find(';') != std::string::npos)
             return usage(tr("%s: --image と ;N は一緒に使えません. どちらか一方で指定してください."),

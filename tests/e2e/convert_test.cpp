@@ -158,7 +158,7 @@ TEST(Convert, BadInputLeavesNothing)
         {"cut.imd", cut(imd, imd.size() - 100), "x.d88", {"cut.imd", "IMD", "トラック 5"}},
         {"flip.imd", flip(imd, imdTrack0, 0x80), "x.d88", {"flip.imd", "IMD", "トラック 0"}},
         {"sig.imd", flip(imd, 0, 0x01), "x.d88", {"sig.imd", "IMD", "オフセット 0"}},
-        {"cut.hfe", cut(hfe, hfe.size() / 2), "x.d88", {"cut.hfe", "HFE", "トラック"}},
+        {"cut.hfe", cut(hfe, hfe.size() / 2), "x.d88", {"cut.hfe", "HFE", "シリンダ"}},
         {"head.hfe", cut(hfe, 300), "x.d88", {"head.hfe", "HFE"}},
         {"flip.hfe", flip(hfe, 0, 0x01), "x.d88", {"flip.hfe", "HFE"}},
         {"cut.2d", std::vector<uint8_t>(327680 - 256, 0xE5), "x.d88", {"cut.2d", "raw", "327680"}},

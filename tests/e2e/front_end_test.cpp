@@ -152,7 +152,7 @@ TEST(FrontEnd, UsageErrorsSayWhatIsWrong)
         {{"w", "--image", "2", "a.d88;2"},
          "a.d88;2: --image と ;N は一緒に使えません. どちらか一方で指定してください.\n"},
         {{"w", "--image", "0", "a.d88"}, "--image 0: イメージの番号は 1 以上の数で指定してください.\n"},
-        {{"r", "--image", "2", "a.d88"}, "--image は w と i だけのオプションです.\n"},
+        {{"r", "--image", "2", "a.d88"}, "--image は w, i と c だけのオプションです.\n"},
         {{"r", "--verify", "a.d88"}, "--verify は w だけのオプションです.\n"},
         {{"w", "--verify=1", "a.d88"}, "--verify=1: このオプションに値は付けられません.\n"},
         {{"r", "a.d88", "--retries"}, "--retries: 値がありません.\n"},
