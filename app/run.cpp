@@ -7,6 +7,7 @@
 #include "app/upload_loader.h"
 #include "app/usage.h"
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "core/run_options.h"
 #include "link/connected_path.h"
@@ -47,9 +48,9 @@ int runFerry(int argc, const char* const* argv)
         return inspectCommand(options);
 
     if (options.path())
-        console::out("通信ポート %s, %d bps で接続します.\n\n", options.path(), options.speed);
+        console::out(tr("通信ポート %s, %d bps で接続します.\n\n"), options.path(), options.speed);
     else
-        console::out("通信ポート %d, %d bps で接続します.\n\n", options.port, options.speed);
+        console::out(tr("通信ポート %d, %d bps で接続します.\n\n"), options.port, options.speed);
 
     interrupts::install();
     const Outcome outcome = options.command == 'b'

@@ -4,17 +4,18 @@
 #include <cstdlib>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "link/protocol.h"
 
 void printBanner()
 {
     printVersion();
-    console::out("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n");
+    console::out(tr("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n"));
 }
 
 const char* usageText()
 {
-    return "usage:\n"
+    return tr("usage:\n"
            "  ferry2 b [-p#]\n"
            "          PC-8801 側にプログラムを転送する\n"
            "  ferry2 s [-p#] [-19s]\n"
@@ -45,7 +46,12 @@ const char* usageText()
            "    --retries N  エラーのあったトラックを N 回まで読み直す (0-9)\n"
            "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
            "    --help       この説明を表示する\n"
-           "    --version    バージョンを表示する\n";
+              "    --version    バージョンを表示する\n"
+              "\n"
+              "language:\n"
+              "    LANGUAGE, LC_ALL, LC_MESSAGES, LANG のうち最初に設定されているものが ja で\n"
+              "    始まるか C, POSIX なら日本語, それ以外なら英語で表示する\n"
+              "    (Windows でどれも設定されていなければ, 表示言語が日本語なら日本語)\n");
 }
 
 void usageExit()

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "core/verbose.h"
 #include "image/image_file.h"
@@ -82,7 +83,7 @@ Outcome DiskClient::dumpRoms()
                 o.file = rom.file;
                 return o;
             }
-            console::out("ROM データを受信中 (%d/%d)\r", summary.banks + 1, total);
+            console::out(tr("ROM データを受信中 (%d/%d)\r"), summary.banks + 1, total);
 
             const uint8_t request[3] = {wire::kCmdRomBank, static_cast<uint8_t>(bankNumber), fast};
             int code = sendPacket(request, 3, true, false);

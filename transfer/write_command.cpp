@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/run_options.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -36,7 +37,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
 
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
-        console::err("ファイルを開けません.\n");
+        console::err(tr("ファイルを開けません.\n"));
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError);
         o.systemError = image.systemError;
         o.file = name;
@@ -48,7 +49,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     d88::Selected where = d88::Selected::Image;
     if (!d88::selectImage(image, index, &where) || where != d88::Selected::Image ||
         !headerPresent(image)) {
-        console::err("指定されたディスクがありません.\n");
+        console::err(tr("指定されたディスクがありません.\n"));
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
         o.file = options.fileArg;
         return o;
