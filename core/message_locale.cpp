@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-// Shared by both platforms: the environment decides when it says anything.
 std::string messageLocaleFromEnvironment()
 {
     for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {

@@ -6,3 +6,6 @@
 // empty. Without any: "" on POSIX (the C locale); on Windows the user's UI
 // language, "ja" or "en".
 std::string messageLocale();
+
+// The environment's part of it, shared by both platforms: "" when no variable is set.
+std::string messageLocaleFromEnvironment();

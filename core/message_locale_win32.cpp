@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-std::string messageLocaleFromEnvironment();
-
 std::string messageLocale()
 {
     std::string value = messageLocaleFromEnvironment();
