@@ -52,7 +52,7 @@ const Scenario kScenarios[] = {
       "run the same r with --resume"}},
     {"w --verify with a bad sector", {"--blank1", "2D", "--bad-sector", "7:3"},
      {"w", "--verify", "PORT", "img.d88"}, 1,
-     {"Reading the written disk back to verify it.\n", "Rewriting 1 tracks that differ.\n",
+     {"Reading the written disk back to verify it.\n", "Rewriting the tracks that differ: 1.\n",
       "Verifying track 7: tracks still differing after rewriting: 1.", "  Track 7: R3 "}},
     {"a missing port", {}, {"r", "-p/dev/ttyUSB97", "x.d88"}, 1,
      {"Could not set up the serial device (-1).\n", "There is no serial port /dev/ttyUSB97 ("}},
