@@ -51,7 +51,7 @@ const char* usageText()
               "language:\n"
               "    LANGUAGE, LC_ALL, LC_MESSAGES, LANG のうち最初に設定されているものが ja で\n"
               "    始まるか C, POSIX なら日本語, それ以外なら英語で表示する\n"
-              "    (Windows でどれも設定されていなければ, 表示言語が日本語なら日本語)\n");
+              "    (Windows でどれも設定されていなければ, 表示言語に従う)\n");
 }
 
 void usageExit()
