@@ -45,14 +45,15 @@ bool lessId(const i18n::Entry* a, const i18n::Entry* b)
     return std::strcmp(a->msgid, b->msgid) < 0;
 }
 
-// The chosen catalogue's entries sorted by msgid, made on the first tr().
+// The chosen catalogue and its entries sorted by msgid, made on the first use.
 struct Chosen {
+    const i18n::Catalogue* catalogue = nullptr;
     std::vector<const i18n::Entry*> sorted;
 
     Chosen()
     {
         const std::string locale = messageLocale();
-        const i18n::Catalogue* catalogue = i18n::catalogueFor(locale.c_str());
+        catalogue = i18n::catalogueFor(locale.c_str());
         if (!catalogue)
             return;
         for (size_t i = 0; i < catalogue->count; ++i)
@@ -61,11 +62,22 @@ struct Chosen {
     }
 };
 
+const Chosen& chosen()
+{
+    static const Chosen once;
+    return once;
+}
+
 } // namespace
+
+const char* i18n::chosenLanguage()
+{
+    return chosen().catalogue ? chosen().catalogue->language : nullptr;
+}
 
 const char* tr(const char* msgid)
 {
-    static const Chosen chosen;
+    const Chosen& chosen = ::chosen();
     if (chosen.sorted.empty())
         return msgid;
     const i18n::Entry key{msgid, nullptr};

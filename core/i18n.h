@@ -47,4 +47,7 @@ const Catalogue* catalogueFor(const char* locale);
 // The translation of msgid in catalogue, or nullptr when it has none.
 const char* lookUp(const Catalogue& catalogue, const char* msgid);
 
+// The language tr() prints in ("en"), or nullptr for the Japanese source text.
+const char* chosenLanguage();
+
 } // namespace i18n
