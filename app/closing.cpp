@@ -4,7 +4,8 @@
 // and what to do, and status 1.
 #include "app/closing.h"
 
-#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 
 #include "core/console.h"
@@ -21,10 +22,14 @@
 
 namespace {
 
-std::string format(const char* pattern, int value)
+std::string format(const char* pattern, ...) FERRY2_PRINTF(1, 2);
+std::string format(const char* pattern, ...)
 {
-    char text[128];
-    std::snprintf(text, sizeof text, pattern, value);
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
     return text;
 }
 
@@ -33,26 +38,26 @@ std::string stepText(const Outcome& o)
 {
     switch (o.step) {
     case Step::None:
-    case Step::Port: return "通信ポート";
-    case Step::Connect: return "88 との接続";
-    case Step::MediumQuery: return "ディスクの確認";
-    case Step::Begin: return "読み込みの開始";
-    case Step::ReadTrack: return format("トラック %d の読み込み", o.where);
-    case Step::WriteTrack: return format("トラック %d の書き込み", o.where);
-    case Step::VerifyTrack: return format("トラック %d の照合", o.where);
+    case Step::Port: return tr("通信ポート");
+    case Step::Connect: return tr("88 との接続");
+    case Step::MediumQuery: return tr("ディスクの確認");
+    case Step::Begin: return tr("読み込みの開始");
+    case Step::ReadTrack: return format(tr("トラック %d の読み込み"), o.where);
+    case Step::WriteTrack: return format(tr("トラック %d の書き込み"), o.where);
+    case Step::VerifyTrack: return format(tr("トラック %d の照合"), o.where);
     case Step::RomBank:
-        return format("ROM バンク %02X", o.where) + (o.file.empty() ? "" : " (" + o.file + ")") +
-               " の受信";
-    case Step::ImageOpen: return "ディスクイメージ " + o.file;
+        return format(tr("ROM バンク %02X%s の受信"), o.where,
+                      (o.file.empty() ? "" : " (" + o.file + ")").c_str());
+    case Step::ImageOpen: return format(tr("ディスクイメージ %s"), o.file.c_str());
     case Step::ImageRead:
         if (o.where >= 0)
-            return "ディスクイメージ " + o.file + format(" のトラック %d", o.where);
-        return "ディスクイメージ " + o.file + " の読み込み";
-    case Step::ImageWrite: return "ディスクイメージ " + o.file + " への書き込み";
-    case Step::RomFile: return "ROM ファイル " + o.file + " への書き込み";
-    case Step::LoaderFile: return o.file + " の読み込み";
-    case Step::Upload: return "プログラムの転送";
-    case Step::End: return "終了コマンド";
+            return format(tr("ディスクイメージ %s のトラック %d"), o.file.c_str(), o.where);
+        return format(tr("ディスクイメージ %s の読み込み"), o.file.c_str());
+    case Step::ImageWrite: return format(tr("ディスクイメージ %s への書き込み"), o.file.c_str());
+    case Step::RomFile: return format(tr("ROM ファイル %s への書き込み"), o.file.c_str());
+    case Step::LoaderFile: return format(tr("%s の読み込み"), o.file.c_str());
+    case Step::Upload: return tr("プログラムの転送");
+    case Step::End: return tr("終了コマンド");
     }
     return "";
 }
@@ -67,26 +72,26 @@ std::string causeText(const Outcome& o, int command)
 {
     switch (o.cause) {
     case Cause::None:
-    case Cause::PortUnusable: return "使えません.";
+    case Cause::PortUnusable: return tr("使えません.");
     case Cause::NoAnswer:
-        return "応答がありません. 88 側のプログラムが動いているか, ケーブルがつながっているか"
-               "確認してください.";
+        return tr("応答がありません. 88 側のプログラムが動いているか, ケーブルがつながっているか"
+                  "確認してください.");
     case Cause::HungUp:
-        return "回線が切断されました. ケーブルと USB 変換器の接続, 88 の電源を確認してください.";
+        return tr("回線が切断されました. ケーブルと USB 変換器の接続, 88 の電源を確認してください.");
     case Cause::LineError:
-        return "通信エラーが生じました" + reasonText(o.systemError) +
-               ". ケーブルと USB 変換器の接続を確認してください.";
+        return format(tr("通信エラーが生じました%s. ケーブルと USB 変換器の接続を確認してください."),
+                      reasonText(o.systemError).c_str());
     case Cause::Corrupted:
-        return "データが壊れています. ケーブルを確認するか, -9 (9600 bps) や -s "
-               "(高速転送なし) を試してください.";
+        return tr("データが壊れています. ケーブルを確認するか, -9 (9600 bps) や -s "
+                  "(高速転送なし) を試してください.");
     case Cause::Refused:
-        return "コマンドが拒否されました. 88 側のプログラムを ferry2 b で転送し直してください.";
+        return tr("コマンドが拒否されました. 88 側のプログラムを ferry2 b で転送し直してください.");
     case Cause::BadSequence:
-        return "応答の順序が食い違っています. 88 側のプログラムを ferry2 b で転送し直してください.";
+        return tr("応答の順序が食い違っています. 88 側のプログラムを ferry2 b で転送し直してください.");
     case Cause::BadReply:
-        return "応答の内容が正しくありません. 88 側のプログラムを ferry2 b で転送し直してください.";
+        return tr("応答の内容が正しくありません. 88 側のプログラムを ferry2 b で転送し直してください.");
     case Cause::VersionMismatch:
-        return "88 側のバージョンが一致しません. ferry2 b でこの版のプログラムを転送してください.";
+        return tr("88 側のバージョンが一致しません. ferry2 b でこの版のプログラムを転送してください.");
     // The medium query's own line has said what the drive answered: the step
     // and what to do are what is left to say.
     case Cause::UnknownMedium:
@@ -98,13 +103,13 @@ std::string causeText(const Outcome& o, int command)
     case Cause::Not2D:
         return tr("2D のディスクとディスクイメージだけを使えます.");
     case Cause::OtherDisk:
-        return "中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
-               "入れるか, --resume を付けずに実行して最初から読み込んでください.";
+        return tr("中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
+                  "入れるか, --resume を付けずに実行して最初から読み込んでください.");
     case Cause::OtherMedium:
-        return std::string("中断した読み込みとメディアが違います (ドライブのディスクは ") +
-               d88::mediumName(o.detail) +
-               "). 同じディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
-               "ください.";
+        return format(tr("中断した読み込みとメディアが違います (ドライブのディスクは %s). 同じ"
+                         "ディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
+                         "ください."),
+                      d88::mediumName(o.detail));
     case Cause::FileError:
     case Cause::DamagedImage:
     case Cause::NoImage:
@@ -113,19 +118,19 @@ std::string causeText(const Outcome& o, int command)
     case Cause::Interrupted: {
         std::string done;
         if (o.lastDone >= 0 && o.step == Step::RomBank)
-            done = format(" ROM バンク %02X まで受信しました.", o.lastDone);
+            done = format(tr(" ROM バンク %02X まで受信しました."), o.lastDone);
         else if (o.lastDone >= 0 && command == 'w')
-            done = format(" トラック %d まで書き込みました.", o.lastDone);
+            done = format(tr(" トラック %d まで書き込みました."), o.lastDone);
         else if (o.lastDone >= 0)
-            done = format(" トラック %d まで読み込みました.", o.lastDone);
+            done = format(tr(" トラック %d まで読み込みました."), o.lastDone);
         else if (o.step == Step::ReadTrack || o.step == Step::WriteTrack)
-            done = " トラックはひとつも終わっていません.";
-        return "中断しました." + done;
+            done = tr(" トラックはひとつも終わっていません.");
+        return tr("中断しました.") + done;
     }
     case Cause::NoKey: return tr("ドライブにディスクを入れてから実行してください.");
     case Cause::VerifyMismatch:
-        return format("書き直しても一致しないトラックが %d あります. ディスクを替えて"
-                      "書き込み直してください.",
+        return format(tr("書き直しても一致しないトラックが %d あります. ディスクを替えて"
+                         "書き込み直してください."),
                       o.summary.tracksDiffering);
     }
     return "";
@@ -138,7 +143,7 @@ void reportPort(const Outcome& o)
     const auto fault = static_cast<OpenFault>(o.detail);
     const std::string device = o.file;
     if (fault == OpenFault::BadNumber) {
-        console::err("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n");
+        console::err(tr("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n"));
         console::err(tr("デバイスのパスで指定するときは, -p に空白を入れずに続けてください "
                         "(-p/dev/ttyUSB0).\n"));
         return;
@@ -146,26 +151,26 @@ void reportPort(const Outcome& o)
     const std::string reason = reasonText(o.systemError);
     switch (fault) {
     case OpenFault::NotFound: {
-        console::err("通信ポート %s がありません%s.\n", device.c_str(), reason.c_str());
+        console::err(tr("通信ポート %s がありません%s.\n"), device.c_str(), reason.c_str());
         const std::vector<std::string> ports = listSerialPorts();
         if (ports.empty()) {
-            console::err("この PC に通信ポートが見つかりません. USB 変換器がつながっているか"
-                         "確認してください.\n");
+            console::err(tr("この PC に通信ポートが見つかりません. USB 変換器がつながっているか"
+                            "確認してください.\n"));
             return;
         }
         std::string list;
         for (const std::string& p : ports)
             list += (list.empty() ? "" : ", ") + p;
-        console::err("使える通信ポート: %s\n", list.c_str());
+        console::err(tr("使える通信ポート: %s\n"), list.c_str());
         return;
     }
     case OpenFault::NoPermission: {
-        console::err("通信ポート %s を開く権限がありません%s.\n", device.c_str(), reason.c_str());
+        console::err(tr("通信ポート %s を開く権限がありません%s.\n"), device.c_str(), reason.c_str());
         // A group is named only when joining it would let the user in.
         const DeviceAccess access = deviceAccess(device);
         if (access.kind == DeviceAccess::Group)
-            console::err("%s グループに入ってから (sudo usermod -aG %s $USER), ログインし直して"
-                         "ください.\n",
+            console::err(tr("%s グループに入ってから (sudo usermod -aG %s $USER), ログインし直して"
+                            "ください.\n"),
                          access.group.c_str(), access.group.c_str());
         else if (access.kind == DeviceAccess::OwnerOnly)
             console::err(tr("%s を開けるのは持ち主の %s だけです (どのグループにも読み書きの"
@@ -175,17 +180,17 @@ void reportPort(const Outcome& o)
         return;
     }
     case OpenFault::InUse:
-        console::err("通信ポート %s は他のプログラムが使用中です%s. そのプログラムを終了してから"
-                     "実行してください.\n",
+        console::err(tr("通信ポート %s は他のプログラムが使用中です%s. そのプログラムを終了してから"
+                        "実行してください.\n"),
                      device.c_str(), reason.c_str());
         return;
     case OpenFault::BadSettings:
-        console::err("通信ポート %s が通信設定 (8 ビット, パリティなし, ストップビット 1, "
-                     "RTS/CTS) を受け付けません%s.\n",
+        console::err(tr("通信ポート %s が通信設定 (8 ビット, パリティなし, ストップビット 1, "
+                        "RTS/CTS) を受け付けません%s.\n"),
                      device.c_str(), reason.c_str());
         return;
     default:
-        console::err("通信ポート %s を開けません%s.\n", device.c_str(), reason.c_str());
+        console::err(tr("通信ポート %s を開けません%s.\n"), device.c_str(), reason.c_str());
         return;
     }
 }
@@ -200,10 +205,10 @@ std::string fileMessage(const Outcome& o, int command)
     case Step::LoaderFile:
         if (o.systemError == 0)
             std::snprintf(text, sizeof text,
-                          "%s が空です. 正しいファイルをこのフォルダに置いてください.", name);
+                          tr("%s が空です. 正しいファイルをこのフォルダに置いてください."), name);
         else
             std::snprintf(text, sizeof text,
-                          "%s を読めません%s. ferry2 を実行するフォルダに置いてください.", name,
+                          tr("%s を読めません%s. ferry2 を実行するフォルダに置いてください."), name,
                           reason.c_str());
         // What the file is, where it is looked for, and how the PC-8801 side starts.
         return text + std::string("\n") +
@@ -214,8 +219,8 @@ std::string fileMessage(const Outcome& o, int command)
     case Step::ImageOpen:
         if (o.cause == Cause::NoImage)
             std::snprintf(text, sizeof text,
-                          "ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
-                          "中身を確認してください.",
+                          tr("ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
+                             "中身を確認してください."),
                           name, shellQuoted(o.file).c_str());
         else if (o.cause == Cause::FolderMissing) {
             const std::string::size_type slash = o.file.find_last_of("/\\");
@@ -226,39 +231,39 @@ std::string fileMessage(const Outcome& o, int command)
                           name, folder.c_str());
         } else if (o.cause == Cause::DamagedImage)
             std::snprintf(text, sizeof text,
-                          "ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
-                          "ファイルに読み込んでください.",
+                          tr("ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
+                             "ファイルに読み込んでください."),
                           name);
         else
-            std::snprintf(text, sizeof text, "ディスクイメージ %s を開けません%s.%s", name,
+            std::snprintf(text, sizeof text, tr("ディスクイメージ %s を開けません%s.%s"), name,
                           reason.c_str(),
-                          command == 'r' ? " フォルダの書き込みの権限を確認してください." : "");
+                          command == 'r' ? tr(" フォルダの書き込みの権限を確認してください.") : "");
         return text;
     case Step::ImageRead:
         if (o.cause == Cause::NotResumable)
             std::snprintf(text, sizeof text,
-                          "ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
+                          tr("ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
                           "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
-                          "実行すると, 最初から読み込み直します.",
+                             "実行すると, 最初から読み込み直します."),
                           name);
         else if (o.where >= 0)
             std::snprintf(text, sizeof text,
-                          "ディスクイメージ %s が壊れています (トラック %d). 書き戻せません.", name,
+                          tr("ディスクイメージ %s が壊れています (トラック %d). 書き戻せません."), name,
                           o.where);
         else
-            std::snprintf(text, sizeof text, "ディスクイメージ %s が壊れています. 書き戻せません.",
+            std::snprintf(text, sizeof text, tr("ディスクイメージ %s が壊れています. 書き戻せません."),
                           name);
         return text;
     case Step::RomFile:
         std::snprintf(text, sizeof text,
-                      "ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
-                      "確認してください.",
+                      tr("ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+                         "確認してください."),
                       name, reason.c_str());
         return text;
     default:
         std::snprintf(text, sizeof text,
-                      "ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
-                      "確認してください.",
+                      tr("ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+                         "確認してください."),
                       name, reason.c_str());
         return text;
     }
@@ -295,9 +300,9 @@ void reportFailure(const Outcome& o, int command)
                       command, (stop == std::string::npos ? cause : cause.substr(0, stop + 1)).c_str());
         line = text;
     } else if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
-        line = "88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
+        line = tr("88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
-               "確認してください.";
+                  "確認してください.");
     console::err("%s\n", line.c_str());
     for (const std::string& note : o.notes)
         console::err("  %s\n", note.c_str());
@@ -308,8 +313,8 @@ void reportFailure(const Outcome& o, int command)
     if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
                            (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
         o.cause != Cause::OtherDisk)
-        console::err("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
-                     "読み込めます (付けなければ最初から読み込み直して置き換えます).\n");
+        console::err(tr("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
+                        "読み込めます (付けなければ最初から読み込み直して置き換えます).\n"));
     if (verbose && o.linkCode != 0)
         console::err("link %d: %s\n", o.linkCode, wire::linkCodeName(o.linkCode));
     if (verbose && o.endSent)
@@ -324,12 +329,12 @@ void printSummary(const Outcome& o, const RunOptions& options)
         // where the run had them.
         std::string extra;
         if (s.resumedTracks > 0)
-            extra += format(", 中断前から %d トラック", s.resumedTracks);
+            extra += format(tr(", 中断前から %d トラック"), s.resumedTracks);
         if (options.retries > 0)
-            extra += format(", 読み直し %d トラック", s.retriedTracks);
-        console::out("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
+            extra += format(tr(", 読み直し %d トラック"), s.retriedTracks);
+        console::out(tr("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
                      "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
-                     "-> %s;%d\n",
+                        "-> %s;%d\n"),
                      s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
                      s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
                      extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
@@ -337,19 +342,20 @@ void printSummary(const Outcome& o, const RunOptions& options)
     } else if (options.command == 'w') {
         std::string verified;
         if (s.verified) {
-            verified = format(", 照合しました (%d トラック", s.tracksVerified);
+            verified = format(tr(", 照合しました (%d トラック"), s.tracksVerified);
             if (s.tracksRewritten > 0)
-                verified += format(", 書き直し %d トラック", s.tracksRewritten);
+                verified += format(tr(", 書き直し %d トラック"), s.tracksRewritten);
             if (s.tracksUnverifiable > 0)
-                verified += format(", 読み返せないトラック %d", s.tracksUnverifiable);
+                verified += format(tr(", 読み返せないトラック %d"), s.tracksUnverifiable);
             if (s.sectorsLeftOut > 0)
-                verified += format(", 書き込み量を超えて照合しないセクタ %d", s.sectorsLeftOut);
+                verified += format(tr(", 書き込み量を超えて照合しないセクタ %d"), s.sectorsLeftOut);
             if (s.extraSectors > 0)
-                verified += format(", イメージにないセクタ %d", s.extraSectors);
+                verified += format(tr(", イメージにないセクタ %d"), s.extraSectors);
             verified += ")";
         }
-        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト%s\n", s.tracksWritten,
-                     static_cast<uint64_t>(s.wireBytes), verified.c_str());
+        // The byte count as text: a PRIu64 in a message would not survive its translation.
+        console::out(tr("結果: %d トラック書き込み, 送信 %s バイト%s\n"), s.tracksWritten,
+                     std::to_string(static_cast<uint64_t>(s.wireBytes)).c_str(), verified.c_str());
     }
 }
 
@@ -362,7 +368,7 @@ int closeRun(const Outcome& outcome, const RunOptions& options)
         if (options.command == 'b')
             return 0;
         printSummary(outcome, options);
-        console::out("終了しました。\n");
+        console::out(tr("終了しました。\n"));
         return 0;
     }
     reportFailure(outcome, options.command);

@@ -68,9 +68,9 @@ int runFerry(int argc, const char* const* argv)
         return convertCommand(options);
 
     if (options.path())
-        console::out("通信ポート %s, %d bps で接続します.\n\n", options.path(), options.speed);
+        console::out(tr("通信ポート %s, %d bps で接続します.\n\n"), options.path(), options.speed);
     else
-        console::out("通信ポート %d, %d bps で接続します.\n\n", options.port, options.speed);
+        console::out(tr("通信ポート %d, %d bps で接続します.\n\n"), options.port, options.speed);
 
     interrupts::install();
     const Outcome outcome = options.command == 'b'

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "core/verbose.h"
 #include "image/image_file.h"
@@ -125,7 +126,7 @@ Outcome dumpRom(RomDump& dump, int row, bool hasHdDrive)
             return abandonRom(dump, file, rom,
                               Outcome::failed(Step::RomBank, Cause::Interrupted, bankNumber));
         }
-        console::out("ROM データを受信中 (%d/%d)\r", dump.summary.banks + 1, dump.total);
+        console::out(tr("ROM データを受信中 (%d/%d)\r"), dump.summary.banks + 1, dump.total);
         const int code = fetchBank(dump, bankNumber, bank);
         if (code != wire::kOk)
             return abandonRom(dump, file, rom,

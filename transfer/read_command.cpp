@@ -1,6 +1,7 @@
 // The r command: one floppy into a new image at the end of a D88 file.
 #include "core/bytes.h"
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/run_options.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -42,7 +43,7 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
 {
     ImageFile image;
     if (!image.open(options.fileArg.c_str(), ImageFile::OpenAlways)) {
-        console::err("ファイルを作れません.\n");
+        console::err(tr("ファイルを作れません.\n"));
         // The file is created when missing: "not found" can only be its folder.
         return fileFailure(Step::ImageOpen,
                            image.lastError == 1 ? Cause::FolderMissing : Cause::FileError, image,
@@ -61,7 +62,7 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
     plan.retries = options.retries;
     d88::D88Header interrupted;
     if (options.resume && where != d88::Selected::InProgress) {
-        console::out("中断した読み込みはありません. 新しく読み込みます.\n");
+        console::out(tr("中断した読み込みはありません. 新しく読み込みます.\n"));
     } else if (options.resume) {
         // Only a progress record written by this program says what is stored.
         uint8_t bytes[d88::kHeaderSize];

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/tick.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -123,7 +124,7 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
     medium = resume ? d88::mediumFor(resume->mediaType) : requested;
     if (caps.hasHdDrive == 0) {
         if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
-            console::out("この 88 は 2D 専用機です.\n");
+            console::out(tr("この 88 は 2D 専用機です.\n"));
             return Outcome::failed(Step::MediumQuery, Cause::Not2D);
         }
         medium = d88::kMedium2D;
@@ -139,7 +140,7 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& image, const R
     }
 
     const int trackCount = d88::trackCountFor(medium);
-    console::out("ディスクの種類は %s です.\n", d88::mediumName(medium));
+    console::out(tr("ディスクの種類は %s です.\n"), d88::mediumName(medium));
 
     d88::D88Header header;
     int firstTrack = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -89,7 +90,7 @@ Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* heade
         return Outcome::failed(Step::ImageRead, Cause::DamagedImage, source.check.track);
     const int trackCount = source.trackCount;
 
-    console::out("書き込んだディスクを読み返して照合します.\n");
+    console::out(tr("書き込んだディスクを読み返して照合します.\n"));
     std::vector<int> all;
     for (int t = 0; t < trackCount; ++t)
         all.push_back(t);
@@ -103,7 +104,7 @@ Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* heade
         if (!r.second.matches())
             differing.push_back(r.first);
     if (!differing.empty()) {
-        console::out("一致しない %d トラックを書き直します.\n", static_cast<int>(differing.size()));
+        console::out(tr("一致しない %d トラックを書き直します.\n"), static_cast<int>(differing.size()));
         o = startSequence(*this, Step::WriteTrack, differing.front());
         if (!o.completed)
             return o;
@@ -117,7 +118,7 @@ Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* heade
         o = finishSequence(rewrite, differing.back());
         if (!o.completed)
             return o;
-        console::out("書き直したトラックを読み返して照合します.\n");
+        console::out(tr("書き直したトラックを読み返して照合します.\n"));
         o = readBack(drive, source.tracks, differing, &results);
         if (!o.completed)
             return o;
@@ -142,7 +143,7 @@ Outcome DiskClient::verifyDisk(int drive, ImageFile& image, const uint8_t* heade
     Outcome mismatch = Outcome::failed(Step::VerifyTrack, Cause::VerifyMismatch, differing.front());
     for (int t : differing) {
         char line[64];
-        std::snprintf(line, sizeof line, "トラック %d: ", t);
+        std::snprintf(line, sizeof line, tr("トラック %d: "), t);
         mismatch.notes.push_back(line + describeDifferences(results[t]));
     }
     mismatch.summary = *summary;

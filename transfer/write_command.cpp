@@ -102,7 +102,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     }
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
-        console::err("ファイルを開けません.\n");
+        console::err(tr("ファイルを開けません.\n"));
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError);
         o.systemError = image.systemError;
         o.file = name;
@@ -116,7 +116,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     d88::Selected where = d88::Selected::Image;
     if (!problem.empty() || !d88::selectImage(image, index, &where) ||
         where != d88::Selected::Image || !headerPresent(image)) {
-        console::err("指定されたディスクがありません.\n");
+        console::err(tr("指定されたディスクがありません.\n"));
         Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
         o.file = name;
         o.notes = problem;

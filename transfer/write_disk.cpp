@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -74,7 +75,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
 {
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
-        console::err("指定されたディスクがありません.\n");
+        console::err(tr("指定されたディスクがありません.\n"));
         return Outcome::failed(Step::ImageOpen, Cause::NoImage);
     }
     d88::repairHeader(header);
@@ -84,7 +85,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
     // The title is CP932 bytes, up to 16 of them and up to a NUL.
     const std::string title(reinterpret_cast<const char*>(header + d88::kTitle),
                             strnlen(reinterpret_cast<const char*>(header + d88::kTitle), 16));
-    console::out("[%s] (%s) を書き戻します.\n", console::fromCp932(title).c_str(),
+    console::out(tr("[%s] (%s) を書き戻します.\n"), console::fromCp932(title).c_str(),
                  d88::mediumName(medium));
 
     // Everything the track loop will read is walked once here, so a damaged
@@ -94,7 +95,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
         return Outcome::failed(Step::ImageRead, Cause::DamagedImage, check.track);
 
     if (capabilities().hasHdDrive == 0 && medium != d88::kMedium2D) {
-        console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
+        console::out(tr("この機種では %s のディスクイメージは書き戻しできません．\n"),
                      d88::mediumName(medium));
         return Outcome::failed(Step::MediumQuery, Cause::Not2D);
     }

@@ -37,6 +37,9 @@ struct RunHooks {
     // Called about every 20 ms while the child runs, with its pid (to send it
     // a signal when the sim's log shows a track, say).
     std::function<void(pid_t)> whileRunning;
+    // Changes to the child's environment after LC_ALL=C.UTF-8 is set:
+    // "NAME=value" sets NAME, a bare "NAME" removes it.
+    std::vector<std::string> environment;
 };
 
 // Runs ferry2 with args in cwd; stdinText is its whole standard input (closed
