@@ -154,9 +154,9 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
         return false;
     }
     if (file.size() < static_cast<size_t>(hfe::kBlockSize)) {
-        *error = format(tr("HFE ファイルが途中で切れています (ヘッダが %zu バイトしかありません). "
+        *error = format(tr("HFE ファイルが途中で切れています (ヘッダが %lu バイトしかありません). "
                            "ファイルを取り直してください."),
-                        file.size());
+                        static_cast<unsigned long>(file.size()));
         return false;
     }
     const uint8_t* header = file.data();
@@ -169,9 +169,9 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
     }
     const size_t list = static_cast<size_t>(readLe16(header + hfe::kTrackList)) * hfe::kBlockSize;
     if (list + static_cast<size_t>(cylinders) * hfe::kTrackEntrySize > file.size()) {
-        *error = format(tr("HFE ファイルが途中で切れています (トラック表のオフセット %zu が"
+        *error = format(tr("HFE ファイルが途中で切れています (トラック表のオフセット %lu が"
                            "ファイルの外です). ファイルを取り直してください."),
-                        list);
+                        static_cast<unsigned long>(list));
         return false;
     }
 
@@ -190,10 +190,11 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
                             static_cast<size_t>(sides - 1) * hfe::kSideChunk +
                             (length - 1) % hfe::kSideChunk;
         if (last >= file.size()) {
-            *error = format(tr("HFE ファイルが途中で切れています (シリンダ %d のデータ, オフセット %zu "
-                               "から %zu バイトがファイルの終わりを越えます). "
+            *error = format(tr("HFE ファイルが途中で切れています (シリンダ %d のデータ, オフセット %lu "
+                               "から %lu バイトがファイルの終わりを越えます). "
                                "ファイルを取り直してください."),
-                            c, start, length * 2);
+                            c, static_cast<unsigned long>(start),
+                            static_cast<unsigned long>(length * 2));
             return false;
         }
         for (int h = 0; h < sides; ++h) {

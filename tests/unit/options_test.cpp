@@ -228,7 +228,8 @@ TEST(Closing, MistypedLetterGetsNoUploadAdvice)
         const std::string err = testing::internal::GetCapturedStderr();
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(err.find("ferry2 b") == std::string::npos, command == 'x') << err;
-        EXPECT_EQ(err.find("x はコマンドではありません") != std::string::npos, command == 'x') << err;
+        // The console's encoding differs between systems: the ASCII part names it.
+        EXPECT_EQ(err.find("(b, s, r, w, i") != std::string::npos, command == 'x') << err;
     }
 }
 

@@ -265,7 +265,7 @@ TEST(WineConnect, VerboseShowsTheFourCapabilityLines)
               std::string::npos)
         << describe(r);
     EXPECT_EQ(r.out.find("sio::"), std::string::npos) << describe(r);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "x はコマンドではありません. コマンドは b, s, r, w, i のどれかです.\n");
 }
 
 TEST(WineConnect, HelloRefusedThreeTimes)
