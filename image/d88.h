@@ -33,6 +33,11 @@ constexpr int kSecStatus = 8;
 constexpr int kSecDataSize = 14;
 constexpr int kSectorHeaderSize = 16;
 
+// The most sector records ferry2 takes one track to hold: a track with more
+// is damaged for every command. It is the agent's descriptor table
+// (wire::kMaxRecords), which link/disk_client.h asserts.
+constexpr int kMaxTrackRecords = 64;
+
 constexpr uint32_t kInProgress = 0xDEADD13C;   // diskSize while a read runs
 constexpr uint32_t kMaxImageSize = 0x400000;
 

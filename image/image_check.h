@@ -1,11 +1,9 @@
 #pragma once
 // The image side of disk writing: which tracks of a D88 image hold data,
-// whether every record of them can be read before a floppy is touched, and
-// loading one track's records into sector descriptors.
+// and whether every record of them can be read before a floppy is touched.
 #include <cstdint>
 
 class ImageFile;
-struct SectorDesc;
 
 // Where track t's first record lies, or 0 when the track holds no data. Besides
 // 0, other tools mark an empty track with the image's end (or an offset past
@@ -30,9 +28,3 @@ bool headerPresent(ImageFile& image);
 // Walks the records of tracks 0 to trackCount - 1 the way loadTrack reads them.
 // Moves the file position.
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount);
-
-// Reads the records of the track at offset into descs (at most 64) with their
-// data packed into data (12288 bytes). A sector crossing that budget is cut and
-// later ones get length 0, their records still stepped over. False on a short
-// read, a failed seek or a 65th record; *count is the number of descriptors filled.
-bool loadTrack(ImageFile& image, uint32_t offset, SectorDesc* descs, uint8_t* data, int* count);

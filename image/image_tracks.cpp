@@ -4,7 +4,6 @@
 
 #include "core/bytes.h"
 #include "image/image_file.h"
-#include "link/disk_client.h"
 
 bool loadTrackRecords(ImageFile& image, uint32_t offset, int64_t end, d88::TrackRecords* track)
 {
@@ -13,7 +12,7 @@ bool loadTrackRecords(ImageFile& image, uint32_t offset, int64_t end, d88::Track
     unsigned sectorCount = 0;
     do {
         uint8_t raw[d88::kSectorHeaderSize];
-        if (track->size() == static_cast<size_t>(DiskClient::kMaxRecords) ||
+        if (track->size() == static_cast<size_t>(d88::kMaxTrackRecords) ||
             pos + d88::kSectorHeaderSize > end ||
             !image.seek(static_cast<int32_t>(pos), ImageFile::SeekFromImage) ||
             image.read(raw, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)

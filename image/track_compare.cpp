@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/disk_client.h"
 
 namespace
 {
@@ -84,7 +83,7 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
     // Which source sectors take part: usable ones whose data w's track load
     // carries whole. The budget is spent by every record with data, usable or not.
     std::vector<bool> compared(source.size(), false);
-    uint32_t budget = DiskClient::kTrackDataSize;
+    uint32_t budget = rules.loadBudget;
     bool anyUsable = false;
     for (size_t i = 0; i < source.size(); ++i) {
         const uint32_t size = static_cast<uint32_t>(source[i].data->size());
@@ -93,7 +92,7 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
         if (source[i].status != d88::kStatusOk)
             continue;
         anyUsable = true;
-        if (rules.writeLoadBudget && loaded < size)
+        if (rules.loadBudget > 0 && loaded < size)
             ++result.leftOut;
         else
             compared[i] = true;

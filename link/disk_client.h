@@ -9,6 +9,11 @@
 #include "core/outcome.h"
 #include "image/d88.h"
 #include "link/packet_link.h"
+#include "link/protocol.h"
+
+// The image side bounds a track's records without knowing the agent; both
+// bounds must stay one number.
+static_assert(d88::kMaxTrackRecords == wire::kMaxRecords, "a track's records: image vs agent");
 
 class ImageFile;
 struct SectorDesc;
@@ -22,10 +27,11 @@ struct ReadPlan {
 
 class DiskClient : public PacketLink {
 public:
-    static constexpr int kTrackBufferSize = 16384;   // one track reply
-    static constexpr int kTrackDataSize = 0x3000;    // write: track data area
-    static constexpr int kPayloadSize = 0x3800;      // write: track payload buffer
-    static constexpr int kMaxRecords = 64;           // write: descriptor table
+    // The agent's track buffers (link/protocol.h), by the names the flows use.
+    static constexpr int kTrackBufferSize = wire::kTrackReplySize;
+    static constexpr int kTrackDataSize = wire::kTrackDataSize;
+    static constexpr int kPayloadSize = wire::kTrackPayloadSize;
+    static constexpr int kMaxRecords = wire::kMaxRecords;
 
     DiskClient();
 

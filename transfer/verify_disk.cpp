@@ -52,7 +52,7 @@ Outcome DiskClient::readBack(int drive, const std::vector<d88::TrackRecords>& so
     medium = written;
 
     CompareRules rules;
-    rules.writeLoadBudget = true;
+    rules.loadBudget = wire::kTrackDataSize;
     ReadSchedule schedule(tracks, 0);
     int lastDone = -1;
     auto noRetry = [](int, const d88::TrackRecords&) { return false; };
