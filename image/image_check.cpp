@@ -28,45 +28,49 @@ bool headerPresent(ImageFile& image)
     return present;
 }
 
+bool walkTrackRecords(ImageFile& image, uint32_t offset, int64_t end, const RecordVisit& visit)
+{
+    int64_t pos = offset;
+    int count = 0;
+    unsigned sectorCount = 0;
+    do {
+        uint8_t raw[d88::kSectorHeaderSize];
+        if (count == d88::kMaxTrackRecords || pos + d88::kSectorHeaderSize > end ||
+            !image.seek(static_cast<int32_t>(pos), ImageFile::SeekFromImage) ||
+            image.read(raw, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
+            return false;
+        const d88::D88SectorHeader record = d88::D88SectorHeader::decode(raw);
+        const int64_t data = pos + d88::kSectorHeaderSize;
+        pos = data + record.dataSize;
+        if (pos > end || (visit && !visit(record, data)))
+            return false;
+        sectorCount = record.sectorCount;
+        ++count;
+    } while (static_cast<unsigned>(count) < sectorCount);
+    return true;
+}
+
+int64_t walkEnd(ImageFile& image, const uint8_t* header)
+{
+    const uint32_t diskSize = readLe32(header + d88::kDiskSize);
+    if (!d88::isSoundDiskSize(diskSize))
+        return -1;
+    image.seek(0, ImageFile::SeekFromEnd);
+    return std::min<int64_t>(diskSize, image.tell()); // counted from the image start
+}
+
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount)
 {
     ImageCheck result;
-    const uint32_t diskSize = readLe32(header + d88::kDiskSize);
-    if (diskSize == d88::kInProgress || diskSize < static_cast<uint32_t>(d88::kHeaderSize) ||
-        diskSize > d88::kMaxImageSize) {
+    const int64_t end = walkEnd(image, header);
+    if (end < 0) {
         result.state = ImageState::BadHeader;
         return result;
     }
-    image.seek(0, ImageFile::SeekFromEnd);
-    const int64_t fileEnd = image.tell(); // counted from the image start
-    const int64_t end = std::min<int64_t>(diskSize, fileEnd);
-
     trackCount = std::min(trackCount, static_cast<int>(d88::kTrackCount));
     for (int t = 0; t < trackCount; ++t) {
         const uint32_t offset = trackDataOffset(header, t);
-        if (offset == 0)
-            continue;
-        int64_t pos = offset;
-        int count = 0;
-        bool sound = true;
-        unsigned sectorCount = 0;
-        do {
-            uint8_t record[d88::kSectorHeaderSize];
-            if (count == d88::kMaxTrackRecords || pos + d88::kSectorHeaderSize > end ||
-                !image.seek(static_cast<int32_t>(pos), ImageFile::SeekFromImage) ||
-                image.read(record, d88::kSectorHeaderSize) != d88::kSectorHeaderSize) {
-                sound = false;
-                break;
-            }
-            pos += d88::kSectorHeaderSize + readLe16(record + d88::kSecDataSize);
-            if (pos > end) {
-                sound = false;
-                break;
-            }
-            sectorCount = readLe16(record + d88::kSecCount);
-            ++count;
-        } while (static_cast<unsigned>(count) < sectorCount);
-        if (!sound) {
+        if (offset != 0 && !walkTrackRecords(image, offset, end)) {
             result.state = ImageState::BadTrack;
             result.track = t;
             return result;

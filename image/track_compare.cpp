@@ -2,16 +2,13 @@
 
 #include <algorithm>
 
+#include "image/sector_kind.h"
 
 namespace
 {
 
-// Some tools record a deleted-data sector that read cleanly with this status
-// rather than 0 plus the deleted mark.
-constexpr uint8_t kStatusDeletedOk = 0x10;
-
-// A record with that status turned into status 0 plus the mark, the mark and
-// the density reduced to what a drive can tell apart.
+// A record as a drive tells it apart: its status and mark normalised, the
+// density reduced to FM or not.
 struct Sector {
     uint8_t c, h, r, n;
     bool fm;
@@ -22,12 +19,14 @@ struct Sector {
 
 Sector normalise(const d88::SectorRecord& s)
 {
-    Sector out{s.c, s.h, s.r, s.n, s.density == d88::kDensityFm, s.deleted != 0, s.status, &s.data};
-    if (s.status == kStatusDeletedOk) {
-        out.status = d88::kStatusOk;
-        out.deleted = true;
-    }
-    return out;
+    return Sector{s.c,
+                  s.h,
+                  s.r,
+                  s.n,
+                  s.density == d88::kDensityFm,
+                  hasDeletedMark(s.status, s.deleted),
+                  driveStatus(s.status),
+                  &s.data};
 }
 
 std::vector<Sector> normalise(const d88::TrackRecords& track)

@@ -15,7 +15,7 @@ bool stampHeader(ImageFile& image, const RunOptions& options)
 {
     const uint8_t protect = options.protect ? d88::kProtected : 0x00;
     return image.seek(d88::kTitle, ImageFile::SeekFromImage) &&
-           image.write(options.title, 16) == 16 &&
+           image.write(options.title, d88::kTitleLength) == d88::kTitleLength &&
            image.seek(d88::kWriteProtect, ImageFile::SeekFromImage) &&
            image.write(&protect, 1) == 1;
 }

@@ -12,6 +12,7 @@
 #include "link/disk_client.h"
 #include "link/protocol.h"
 #include "image/image_tracks.h"
+#include "image/sector_kind.h"
 #include "transfer/read_schedule.h"
 #include "transfer/scheduled_read.h"
 #include "transfer/sector_reports.h"
@@ -60,7 +61,7 @@ void addToSummary(const d88::TrackRecords& track, Summary* summary)
         ++summary->unformattedTracks;
         return;
     }
-    const TrackCounts counts = countSectors(track);
+    const SectorCounts counts = countSectors(track);
     ++summary->formattedTracks;
     summary->sectors += counts.sectors;
     summary->idCrcErrors += counts.idCrc;

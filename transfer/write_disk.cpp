@@ -83,7 +83,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
 
     // The title is CP932 bytes, up to 16 of them and up to a NUL.
     const std::string title(reinterpret_cast<const char*>(header + d88::kTitle),
-                            strnlen(reinterpret_cast<const char*>(header + d88::kTitle), 16));
+                            strnlen(reinterpret_cast<const char*>(header + d88::kTitle), d88::kTitleLength));
     console::out("[%s] (%s) を書き戻します.\n", console::fromCp932(title).c_str(),
                  d88::mediumName(medium));
 
