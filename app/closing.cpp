@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/outcome.h"
-#include "core/run_options.h"
 #include "core/system_error.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -36,7 +36,10 @@ std::string stepText(const Outcome& o)
     case Step::MediumQuery: return "ディスクの確認";
     case Step::Begin: return "読み込みの開始";
     case Step::ReadTrack: return format("トラック %d の読み込み", o.where);
-    case Step::WriteTrack: return format("トラック %d の書き込み", o.where);
+    case Step::WriteTrack:
+        if (o.operation == Operation::VerifyRewrite)
+            return format(tr("トラック %d の書き直し"), o.where);
+        return format("トラック %d の書き込み", o.where);
     case Step::VerifyTrack: return format("トラック %d の照合", o.where);
     case Step::RomBank:
         return format("ROM バンク %02X", o.where) + (o.file.empty() ? "" : " (" + o.file + ")") +
@@ -60,8 +63,26 @@ std::string reasonText(int systemError)
     return systemError != 0 ? " (" + systemErrorText(systemError) + ")" : "";
 }
 
+// A verified write's read-back or rewrite: every track was written before
+// it; how far the phase got.
+bool inVerifyPhase(const Outcome& o)
+{
+    return o.operation == Operation::VerifyReadBack || o.operation == Operation::VerifyRewrite;
+}
+
+std::string verifyPhaseText(const Outcome& o)
+{
+    std::string text = format(tr("%d トラックすべて書き込み済みです."), o.write.tracksWritten);
+    if (o.lastDone >= 0)
+        text += " " + format(o.operation == Operation::VerifyRewrite
+                                 ? tr("トラック %d まで書き直しました.")
+                                 : tr("トラック %d まで照合しました."),
+                             o.lastDone);
+    return text;
+}
+
 // The cause in words, then what to do.
-std::string causeText(const Outcome& o, int command)
+std::string causeText(const Outcome& o)
 {
     switch (o.cause) {
     case Cause::None:
@@ -91,17 +112,16 @@ std::string causeText(const Outcome& o, int command)
     case Cause::DiskError:
         return format("ディスク操作に関するエラーが生じました (%d). ディスクとドライブを"
                       "確認してください.",
-                      o.detail);
+                      o.mediumAnswer);
     case Cause::WriteProtected:
         return "ディスクはライトプロテクトされています. プロテクトを外してから実行してください.";
-    case Cause::Not2D:
-        return "この 88 は 2D 専用機です. 2D のディスクだけを扱えます.";
+    case Cause::Not2D: return "この 88 は 2D 専用機です. 2D のディスクだけを扱えます.";
     case Cause::OtherDisk:
         return "中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
                "入れるか, --resume を付けずに実行して最初から読み込んでください.";
     case Cause::OtherMedium:
         return std::string("中断した読み込みとメディアが違います (ドライブのディスクは ") +
-               d88::mediumName(o.detail) +
+               d88::mediumName(o.mediumAnswer) +
                "). 同じディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
                "ください.";
     case Cause::FileError:
@@ -110,9 +130,11 @@ std::string causeText(const Outcome& o, int command)
     case Cause::NotResumable: return "";
     case Cause::Interrupted: {
         std::string done;
-        if (o.lastDone >= 0 && o.step == Step::RomBank)
+        if (inVerifyPhase(o))
+            done = " " + verifyPhaseText(o);
+        else if (o.lastDone >= 0 && o.step == Step::RomBank)
             done = format(" ROM バンク %02X まで受信しました.", o.lastDone);
-        else if (o.lastDone >= 0 && command == 'w')
+        else if (o.lastDone >= 0 && o.operation == Operation::Write)
             done = format(" トラック %d まで書き込みました.", o.lastDone);
         else if (o.lastDone >= 0)
             done = format(" トラック %d まで読み込みました.", o.lastDone);
@@ -124,7 +146,7 @@ std::string causeText(const Outcome& o, int command)
     case Cause::VerifyMismatch:
         return format("書き直しても一致しないトラックが %d あります. ディスクを替えて"
                       "書き込み直してください.",
-                      o.summary.tracksDiffering);
+                      o.write.verify.tracksDiffering);
     }
     return "";
 }
@@ -133,10 +155,11 @@ std::string causeText(const Outcome& o, int command)
 // what to do about it.
 void reportPort(const Outcome& o)
 {
-    const auto fault = static_cast<OpenFault>(o.detail);
+    const OpenFault fault = o.portFault;
     const std::string device = o.file;
     if (fault == OpenFault::BadNumber) {
-        console::err("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n");
+        console::err(
+            "通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n");
         return;
     }
     const std::string reason = reasonText(o.systemError);
@@ -181,7 +204,7 @@ void reportPort(const Outcome& o)
 }
 
 // A file that could not be read, written or used, in one sentence each.
-std::string fileMessage(const Outcome& o, int command)
+std::string fileMessage(const Outcome& o)
 {
     const char* name = o.file.c_str();
     const std::string reason = reasonText(o.systemError);
@@ -208,9 +231,10 @@ std::string fileMessage(const Outcome& o, int command)
                           "ファイルに読み込んでください.",
                           name);
         else
-            std::snprintf(text, sizeof text, "ディスクイメージ %s を開けません%s.%s", name,
-                          reason.c_str(),
-                          command == 'r' ? " フォルダの書き込みの権限を確認してください." : "");
+            std::snprintf(
+                text, sizeof text, "ディスクイメージ %s を開けません%s.%s", name, reason.c_str(),
+                o.operation == Operation::Read ? " フォルダの書き込みの権限を確認してください."
+                                               : "");
         return text;
     case Step::ImageRead:
         if (o.cause == Cause::NotResumable)
@@ -242,7 +266,7 @@ std::string fileMessage(const Outcome& o, int command)
     }
 }
 
-void reportFailure(const Outcome& o, int command)
+void reportFailure(const Outcome& o)
 {
     if (o.step == Step::Port) {
         reportPort(o);
@@ -250,18 +274,21 @@ void reportFailure(const Outcome& o, int command)
     }
     std::string line;
     if (o.side() == Side::ImageFile)
-        line = fileMessage(o, command);
+        line = fileMessage(o);
     else
-        line = stepText(o) + ": " + causeText(o, command);
+        line = stepText(o) + ": " + causeText(o);
     if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
         line = "88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
                "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
                "確認してください.";
     console::err("%s\n", line.c_str());
+    if (inVerifyPhase(o) && o.cause != Cause::Interrupted && o.cause != Cause::VerifyMismatch)
+        console::err("%s\n", verifyPhaseText(o).c_str());
     for (const std::string& note : o.notes)
         console::err("  %s\n", note.c_str());
-    if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
-                           (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
+    if (o.operation == Operation::Read &&
+        (o.step == Step::ReadTrack || o.step == Step::Begin ||
+         (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
         o.cause != Cause::OtherDisk)
         console::err("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
                      "読み込めます (付けなければ最初から読み込み直して置き換えます).\n");
@@ -271,55 +298,59 @@ void reportFailure(const Outcome& o, int command)
         console::err("end command sent\n");
 }
 
-void printSummary(const Outcome& o, const RunOptions& options)
+void printReadSummary(const ReadSummary& s)
 {
-    const Summary& s = o.summary;
-    if (options.command == 'r') {
-        // Tracks kept from an interrupted read and tracks read again only
-        // where the run had them.
-        std::string extra;
-        if (s.resumedTracks > 0)
-            extra += format(", 中断前から %d トラック", s.resumedTracks);
-        if (options.retries > 0)
-            extra += format(", 読み直し %d トラック", s.retriedTracks);
-        console::out("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
-                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
-                     "-> %s;%d\n",
-                     s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
-                     s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
-                     extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
-                     s.imageIndex);
-    } else if (options.command == 'w') {
-        std::string verified;
-        if (s.verified) {
-            verified = format(", 照合しました (%d トラック", s.tracksVerified);
-            if (s.tracksRewritten > 0)
-                verified += format(", 書き直し %d トラック", s.tracksRewritten);
-            if (s.tracksUnverifiable > 0)
-                verified += format(", 読み返せないトラック %d", s.tracksUnverifiable);
-            if (s.sectorsLeftOut > 0)
-                verified += format(", 書き込み量を超えて照合しないセクタ %d", s.sectorsLeftOut);
-            if (s.extraSectors > 0)
-                verified += format(", イメージにないセクタ %d", s.extraSectors);
-            verified += ")";
-        }
-        console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト%s\n", s.tracksWritten,
-                     static_cast<uint64_t>(s.wireBytes), verified.c_str());
+    // Tracks kept from an interrupted read and tracks read again only where
+    // the run had them.
+    std::string extra;
+    if (s.resumedTracks > 0)
+        extra += format(", 中断前から %d トラック", s.resumedTracks);
+    if (s.retriesAsked)
+        extra += format(", 読み直し %d トラック", s.retriedTracks);
+    console::out("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
+                 "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
+                 "-> %s;%d\n",
+                 s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
+                 s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
+                 extra.c_str(), static_cast<unsigned>(s.imageBytes), s.file.c_str(), s.imageIndex);
+}
+
+void printWriteSummary(const WriteSummary& s)
+{
+    std::string verified;
+    const VerifySummary& v = s.verify;
+    if (v.verified) {
+        verified = format(", 照合しました (%d トラック", v.tracksVerified);
+        if (v.tracksRewritten > 0)
+            verified += format(", 書き直し %d トラック", v.tracksRewritten);
+        if (v.tracksUnverifiable > 0)
+            verified += format(", 読み返せないトラック %d", v.tracksUnverifiable);
+        if (v.sectorsLeftOut > 0)
+            verified += format(", 書き込み量を超えて照合しないセクタ %d", v.sectorsLeftOut);
+        if (v.extraSectors > 0)
+            verified += format(", イメージにないセクタ %d", v.extraSectors);
+        verified += ")";
     }
+    console::out("結果: %d トラック書き込み, 送信 %" PRIu64 " バイト%s\n", s.tracksWritten,
+                 static_cast<uint64_t>(s.wireBytes), verified.c_str());
 }
 
 } // namespace
 
-int closeRun(const Outcome& outcome, const RunOptions& options)
+int closeRun(const Outcome& outcome)
 {
-    if (outcome.completed) {
-        // The loader upload has said "完了しました." already.
-        if (options.command == 'b')
-            return 0;
-        printSummary(outcome, options);
-        console::out("終了しました。\n");
-        return 0;
+    if (!outcome.completed) {
+        if (!outcome.reported)
+            reportFailure(outcome);
+        return 1;
     }
-    reportFailure(outcome, options.command);
-    return 1;
+    switch (outcome.operation) {
+    case Operation::Upload: return 0;  // the upload has said "完了しました." already
+    case Operation::Inspect: return 0; // i has printed its own verdict
+    case Operation::Read: printReadSummary(outcome.read); break;
+    case Operation::Write: printWriteSummary(outcome.write); break;
+    default: break;
+    }
+    console::out("終了しました。\n");
+    return 0;
 }

@@ -9,6 +9,7 @@
 #include "core/console.h"
 #include "core/interrupt.h"
 #include "core/run_options.h"
+#include "inspect/inspect_command.h"
 #include "link/connected_path.h"
 #include "transfer/commands.h"
 
@@ -44,7 +45,7 @@ int runFerry(int argc, const char* const* argv)
 
     // Commands that need no agent never open a port.
     if (options.command == 'i')
-        return inspectCommand(options);
+        return closeRun(inspectCommand(options));
 
     if (options.path())
         console::out("通信ポート %s, %d bps で接続します.\n\n", options.path(), options.speed);
@@ -55,5 +56,5 @@ int runFerry(int argc, const char* const* argv)
     const Outcome outcome = options.command == 'b'
                                 ? uploadLoader(options.port, options.speed, options.path())
                                 : runConnected(options, flowFor(options.command), usageExit);
-    return closeRun(outcome, options);
+    return closeRun(outcome);
 }

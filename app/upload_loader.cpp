@@ -19,7 +19,7 @@ Outcome uploadLoader(int port, int speed, const char* path)
         Outcome o = Outcome::failed(Step::Port, Cause::PortUnusable);
         o.file = line.deviceName();
         o.systemError = line.systemError();
-        o.detail = static_cast<int>(line.openFault());
+        o.portFault = line.openFault();
         return o;
     }
     console::out("88 にプログラムを転送します。\n88 で load \"COM:N81X\" というコマンドを"
@@ -80,5 +80,5 @@ Outcome uploadLoader(int port, int speed, const char* path)
         }
     }
     console::out("完了しました.\n");
-    return Outcome::done();
+    return Outcome::done(Operation::Upload);
 }

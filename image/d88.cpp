@@ -170,6 +170,14 @@ bool selectImage(ImageFile& image, int index, Selected* where, int* number)
     return true;
 }
 
+bool stampTitle(ImageFile& image, const char* title, bool protect)
+{
+    const uint8_t flag = protect ? kProtected : 0x00;
+    return image.seek(kTitle, ImageFile::SeekFromImage) &&
+           image.write(title, kTitleLength) == kTitleLength &&
+           image.seek(kWriteProtect, ImageFile::SeekFromImage) && image.write(&flag, 1) == 1;
+}
+
 void repairHeader(uint8_t* header)
 {
     // Only the 2D part of the table is trusted: images of other tools carry a

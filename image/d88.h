@@ -177,6 +177,12 @@ enum class Selected { Image, InProgress, EndOfFile };
 // new image would go, for an index beyond the last.
 bool selectImage(ImageFile& image, int index, Selected* where = nullptr, int* number = nullptr);
 
+// Stamps the title (kTitleLength bytes, byte 16 stays NUL) and the
+// write-protect flag into the header of the selected image, and nothing else:
+// an interrupted read's marker and progress record stay. False when the file
+// refused.
+bool stampTitle(ImageFile& image, const char* title, bool protect);
+
 // Zeroes the header bytes from the smallest non-zero offset among the first 84
 // track entries up to the end of the header, when that offset lies inside it.
 void repairHeader(uint8_t* header);

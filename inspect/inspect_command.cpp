@@ -17,6 +17,7 @@
 #include "image/image_tracks.h"
 #include "image/track_compare.h"
 #include "inspect/disk_svg.h"
+#include "inspect/inspect_command.h"
 #include "inspect/track_layout.h"
 #include "transfer/commands.h"
 
@@ -442,9 +443,8 @@ bool namesImage(const std::string& arg)
            arg.find_first_not_of(';', semicolon) != std::string::npos;
 }
 
-} // namespace
-
-int inspectCommand(const RunOptions& options)
+// The exit status of i.
+int inspectStatus(const RunOptions& options)
 {
     if (!options.fileArg2.empty())
         return compareImages(options.fileArg, options.fileArg2);
@@ -455,4 +455,15 @@ int inspectCommand(const RunOptions& options)
     if (namesImage(options.fileArg) || !options.svgPath.empty())
         return showImage(name, index, options.svgPath);
     return listImages(name);
+}
+
+} // namespace
+
+Outcome inspectCommand(const RunOptions& options)
+{
+    if (inspectStatus(options) == 0)
+        return Outcome::done(Operation::Inspect);
+    Outcome o = Outcome::failed(Step::None, Cause::None).in(Operation::Inspect);
+    o.reported = true;
+    return o;
 }

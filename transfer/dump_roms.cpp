@@ -55,7 +55,7 @@ Outcome DiskClient::dumpRoms()
 
     const uint8_t fast = fastReceive ? 1 : 0;
     uint8_t bank[kBankSize];
-    Summary summary;
+    RomSummary summary;
     int lastBank = -1;
     auto fileFailure = [&](const ImageFile& file, const RomRow& rom) {
         Outcome o = Outcome::failed(Step::RomFile, Cause::FileError);

@@ -6,10 +6,10 @@
 #include "core/console.h"
 #include "core/run_options.h"
 #include "image/d88.h"
+#include "image/image_check.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "transfer/commands.h"
-#include "image/image_check.h"
 
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index)
 {
@@ -37,7 +37,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
         console::err("ファイルを開けません.\n");
-        Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError);
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError).in(Operation::Write);
         o.systemError = image.systemError;
         o.file = name;
         return o;
@@ -49,13 +49,12 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     if (!d88::selectImage(image, index, &where) || where != d88::Selected::Image ||
         !headerPresent(image)) {
         console::err("指定されたディスクがありません.\n");
-        Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage).in(Operation::Write);
         o.file = options.fileArg;
         return o;
     }
-    Outcome outcome = client.writeDisk(options.driveIndex(), image, options.verify);
-    if (outcome.side() == Side::ImageFile)
-        outcome.file = options.fileArg;
+    Outcome outcome =
+        client.writeDisk(options.driveIndex(), image, options.verify, options.fileArg);
     image.close();
     return outcome;
 }
