@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -46,14 +47,21 @@ int atoiValue(const char* text)
 
 void setTitle(RunOptions& options, const char* argument)
 {
-    const std::string cp932 = console::argumentToCp932(argument);
-    size_t length = 0;
-    // Up to 16 bytes, and never the lead byte of a character without its trail.
-    while (length < cp932.size() && length < 16) {
-        const size_t step = console::isCp932Lead(static_cast<unsigned char>(cp932[length])) ? 2 : 1;
-        if (length + step > 16 || length + step > cp932.size())
-            break;
-        length += step;
+    bool converted = false;
+    const std::string cp932 = console::argumentToCp932(argument, &converted);
+    const size_t most = d88::kTitleLength;
+    size_t length = std::min(cp932.size(), most);
+    // Bytes this program converted are CP932 for sure: never the lead byte of
+    // a character without its trail. Others are copied as they came.
+    if (converted) {
+        length = 0;
+        while (length < cp932.size()) {
+            const bool lead = console::isCp932Lead(static_cast<unsigned char>(cp932[length]));
+            const size_t step = lead ? 2 : 1;
+            if (length + step > most || length + step > cp932.size())
+                break;
+            length += step;
+        }
     }
     std::memset(options.title, 0, sizeof options.title);
     std::memcpy(options.title, cp932.data(), length);
@@ -125,9 +133,9 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
         return ParseResult::Version;
     if (first.compare(0, 2, "--") == 0)
         return ParseResult::Usage;
-    options.command = lowerAscii(static_cast<unsigned char>(argv[1][0]));
-    if (options.command == 'h')
+    if (first == "help")
         return ParseResult::Help;
+    options.command = lowerAscii(static_cast<unsigned char>(argv[1][0]));
 
     for (int i = 2; i < argc; ++i) {
         const char* arg = argv[i];

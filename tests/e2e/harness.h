@@ -37,6 +37,8 @@ struct RunHooks {
     // Called about every 20 ms while the child runs, with its pid (to send it
     // a signal when the sim's log shows a track, say).
     std::function<void(pid_t)> whileRunning;
+    // LC_ALL of the child.
+    std::string locale = "C.UTF-8";
 };
 
 // Runs ferry2 with args in cwd; stdinText is its whole standard input (closed

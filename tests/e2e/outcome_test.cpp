@@ -394,4 +394,22 @@ TEST(Outcome, TitlesTravelAsCp932)
     EXPECT_NE(w.out.find("[" + title + "] (2D) を書き戻します.\n"), std::string::npos) << w.out;
 }
 
+// Where ferry2 did not convert the argument (a C locale and bytes that are not
+// UTF-8), -t keeps its first 16 bytes as they came, a last byte that looks
+// like the lead byte of a double-byte character included.
+TEST(Outcome, UnconvertedTitleKeepsItsFirst16Bytes)
+{
+    e2e::TempDir dir;
+    e2e::writeFile(dir.file("src.d88"), tenTracks());
+    e2e::Sim sim({"--drive1", dir.file("src.d88")}, dir.path());
+    e2e::RunHooks hooks;
+    hooks.locale = "C";
+    auto r = runFerry2({"r", sim.portArg(), "-t", "ABCDEFGHIJKLMNO\x82\x40", "out.d88"},
+                       dir.path(), "", 60000, hooks);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto bytes = e2e::readFile(dir.file("out.d88"));
+    ASSERT_GE(bytes.size(), 17u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 17), std::string("ABCDEFGHIJKLMNO\x82\0", 17));
+}
+
 } // namespace

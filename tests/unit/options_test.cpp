@@ -134,6 +134,9 @@ TEST(Options, Titles)
     EXPECT_EQ(title(parse({"r", "-t", "abc", "a"}).options), "abc" + std::string(14, '\0'));
     EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNOPQRST", "a"}).options),
               std::string("ABCDEFGHIJKLMNOP") + std::string(1, '\0'));
+    // Converted from UTF-8: a double-byte character that does not fit whole is left out.
+    EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNO\xE3\x81\x82", "a"}).options),
+              std::string("ABCDEFGHIJKLMNO") + std::string(2, '\0'));
 }
 
 TEST(Options, DevicePath)
@@ -175,6 +178,9 @@ TEST(Options, LongOptionsAndRequests)
         {{"--help"}, ParseResult::Help, false, false, 0, ""},
         {{"-h"}, ParseResult::Help, false, false, 0, ""},
         {{"help"}, ParseResult::Help, false, false, 0, ""},
+        // Only those three: another word starting with h is a command letter.
+        {{"hoge"}, ParseResult::Run, false, false, 0, ""},
+        {{"H"}, ParseResult::Run, false, false, 0, ""},
         {{"r", "a", "--help"}, ParseResult::Help, false, false, 0, ""},
         {{"--version"}, ParseResult::Version, false, false, 0, ""},
         {{"--bogus"}, ParseResult::Usage, false, false, 0, ""},
