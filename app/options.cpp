@@ -119,6 +119,56 @@ LongResult parseLong(int argc, const char* const* argv, int* i, RunOptions& opti
     return LongResult::Usage;
 }
 
+// One argument of short option letters ("-v", "-9s", "-p2", "-t" with the
+// title in the next one). False for a usage exit; *i moves past what was consumed.
+bool parseShort(int argc, const char* const* argv, int* i, RunOptions& options)
+{
+    const char* arg = argv[*i];
+    bool argumentEnds = false;
+    for (const char* p = arg + 1; *p && !argumentEnds; ++p) {
+        const char* rest = p + 1;
+        switch (lowerAscii(static_cast<unsigned char>(*p))) {
+        case '1': options.speed = 19200; break;
+        case '9': options.speed = 9600; break;
+        case 's': options.allowFast = false; break;
+        case 'v': verbose = true; break;
+        case 'w': options.protect = true; break;
+        case 'p':
+            options.port = atoiValue(rest);
+            // A device path names the port directly (POSIX: -p/dev/ttyUSB0).
+            options.devicePath = rest[0] == '/' ? rest : "";
+            argumentEnds = true;
+            break;
+        case 'd': {
+            int drive = atoiValue(rest);
+            if (drive != 1 && drive != 2)
+                return false;
+            options.drive = drive;
+            argumentEnds = true;
+            break;
+        }
+        case 'm': {
+            int medium = atoiValue(rest);
+            if (medium < 0 || medium > 2)
+                return false;
+            options.medium = d88::mediumFromOption(medium);
+            argumentEnds = true;
+            break;
+        }
+        case 't': {
+            if (*i + 1 >= argc)
+                return false;
+            setTitle(options, argv[++*i]);
+            argumentEnds = true;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
@@ -159,48 +209,8 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options)
             options.fileArg = arg;
             continue;
         }
-        bool argumentEnds = false;
-        for (const char* p = arg + 1; *p && !argumentEnds; ++p) {
-            const char* rest = p + 1;
-            switch (lowerAscii(static_cast<unsigned char>(*p))) {
-            case '1': options.speed = 19200; break;
-            case '9': options.speed = 9600; break;
-            case 's': options.allowFast = false; break;
-            case 'v': verbose = true; break;
-            case 'w': options.protect = true; break;
-            case 'p':
-                options.port = atoiValue(rest);
-                // A device path names the port directly (POSIX: -p/dev/ttyUSB0).
-                options.devicePath = rest[0] == '/' ? rest : "";
-                argumentEnds = true;
-                break;
-            case 'd': {
-                int drive = atoiValue(rest);
-                if (drive != 1 && drive != 2)
-                    return ParseResult::Usage;
-                options.drive = drive;
-                argumentEnds = true;
-                break;
-            }
-            case 'm': {
-                int medium = atoiValue(rest);
-                if (medium < 0 || medium > 2)
-                    return ParseResult::Usage;
-                options.medium = d88::mediumFromOption(medium);
-                argumentEnds = true;
-                break;
-            }
-            case 't': {
-                if (i + 1 >= argc)
-                    return ParseResult::Usage;
-                setTitle(options, argv[++i]);
-                argumentEnds = true;
-                break;
-            }
-            default:
-                return ParseResult::Usage;
-            }
-        }
+        if (!parseShort(argc, argv, &i, options))
+            return ParseResult::Usage;
     }
 
     const int c = options.command;

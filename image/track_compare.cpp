@@ -61,6 +61,51 @@ unsigned differences(const Sector& source, const Sector& copy)
     return what;
 }
 
+// Which copy sector each compared source sector pairs with (-1: none);
+// *taken marks the copy sectors paired.
+std::vector<int> pairSectors(const std::vector<Sector>& source, const std::vector<Sector>& copy,
+                             const std::vector<bool>& compared, std::vector<bool>* takenOut)
+{
+    std::vector<bool>& taken = *takenOut;
+    // The k-th source sector of an ID pairs with the k-th copy sector of that
+    // ID, so duplicate IDs (copy protections) pair in their recorded order.
+    std::vector<int> match(source.size(), -1);
+    for (size_t i = 0; i < source.size(); ++i) {
+        if (!compared[i])
+            continue;
+        int k = 0;
+        for (size_t j = 0; j < i; ++j)
+            k += sameId(source[j], source[i]);
+        for (size_t j = 0; j < copy.size(); ++j) {
+            if (sameId(copy[j], source[i]) && k-- == 0) {
+                match[i] = static_cast<int>(j);
+                taken[j] = true;
+                break;
+            }
+        }
+    }
+    // Left over: a copy that lacks an unusable duplicate (a track of mixed
+    // sizes is written without the unusable sectors) still holds the sector
+    // under its own ID; failing that, a sector of the same R with another ID.
+    auto claim = [&](bool exactId) {
+        for (size_t i = 0; i < source.size(); ++i) {
+            if (!compared[i] || match[i] >= 0)
+                continue;
+            for (size_t j = 0; j < copy.size(); ++j) {
+                if (!taken[j] &&
+                    (exactId ? sameId(copy[j], source[i]) : copy[j].r == source[i].r)) {
+                    match[i] = static_cast<int>(j);
+                    taken[j] = true;
+                    break;
+                }
+            }
+        }
+    };
+    claim(true);
+    claim(false);
+    return match;
+}
+
 } // namespace
 
 bool TrackComparison::matches() const
@@ -98,43 +143,8 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
     }
     result.noUsableSector = !anyUsable;
 
-    // The k-th source sector of an ID pairs with the k-th copy sector of that
-    // ID, so duplicate IDs (copy protections) pair in their recorded order.
-    std::vector<int> match(source.size(), -1);
     std::vector<bool> taken(copy.size(), false);
-    for (size_t i = 0; i < source.size(); ++i) {
-        if (!compared[i])
-            continue;
-        int k = 0;
-        for (size_t j = 0; j < i; ++j)
-            k += sameId(source[j], source[i]);
-        for (size_t j = 0; j < copy.size(); ++j) {
-            if (sameId(copy[j], source[i]) && k-- == 0) {
-                match[i] = static_cast<int>(j);
-                taken[j] = true;
-                break;
-            }
-        }
-    }
-    // Left over: a copy that lacks an unusable duplicate (a track of mixed
-    // sizes is written without the unusable sectors) still holds the sector
-    // under its own ID; failing that, a sector of the same R with another ID.
-    auto claim = [&](bool exactId) {
-        for (size_t i = 0; i < source.size(); ++i) {
-            if (!compared[i] || match[i] >= 0)
-                continue;
-            for (size_t j = 0; j < copy.size(); ++j) {
-                if (!taken[j] &&
-                    (exactId ? sameId(copy[j], source[i]) : copy[j].r == source[i].r)) {
-                    match[i] = static_cast<int>(j);
-                    taken[j] = true;
-                    break;
-                }
-            }
-        }
-    };
-    claim(true);
-    claim(false);
+    const std::vector<int> match = pairSectors(source, copy, compared, &taken);
 
     for (size_t i = 0; i < source.size(); ++i) {
         if (!compared[i])

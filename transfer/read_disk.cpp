@@ -233,28 +233,40 @@ bool sameFloppy(const d88::TrackRecords& track, const ReadImage& image)
     return true;
 }
 
+// The medium query of a read: the medium asked for, a resumed read's own, 2D
+// on a 2D-only machine; the agent's answer in client.medium. False with
+// *failure filled.
+bool selectMedium(DiskClient& client, int drive, int requested, const d88::D88Header* resume,
+                  Outcome* failure)
+{
+    int& medium = client.medium;
+    medium = resume ? d88::mediumFor(resume->mediaType) : requested;
+    if (client.capabilities().hasHdDrive == 0) {
+        if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
+            console::out("この 88 は 2D 専用機です.\n");
+            *failure = Outcome::failed(Step::MediumQuery, Cause::Not2D);
+            return false;
+        }
+        medium = d88::kMedium2D;
+    }
+    if (!client.queryMedium(drive, medium, false, failure))
+        return false;
+    if (resume && d88::mediaTypeFor(medium) != resume->mediaType) {
+        client.sendEnd();
+        *failure = Outcome::failed(Step::MediumQuery, Cause::OtherMedium);
+        failure->mediumAnswer = medium;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Outcome DiskClient::readDisk(int drive, int requested, ImageFile& file, const ReadPlan& plan)
 {
-    const d88::D88Header* resume = plan.resume;
-    medium = resume ? d88::mediumFor(resume->mediaType) : requested;
-    if (caps.hasHdDrive == 0) {
-        if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
-            console::out("この 88 は 2D 専用機です.\n");
-            return Outcome::failed(Step::MediumQuery, Cause::Not2D).in(Operation::Read);
-        }
-        medium = d88::kMedium2D;
-    }
     Outcome failure;
-    if (!queryMedium(drive, medium, false, &failure))
+    if (!selectMedium(*this, drive, requested, plan.resume, &failure))
         return failure.in(Operation::Read);
-    if (resume && d88::mediaTypeFor(medium) != resume->mediaType) {
-        sendEnd();
-        Outcome o = Outcome::failed(Step::MediumQuery, Cause::OtherMedium).in(Operation::Read);
-        o.mediumAnswer = medium;
-        return o;
-    }
     const int trackCount = d88::trackCountFor(medium);
     console::out("ディスクの種類は %s です.\n", d88::mediumName(medium));
 
