@@ -266,7 +266,20 @@ TEST(Outcome, WriteSummaryCountsTracksAndWireBytes)
     e2e::Sim sim({"--blank1", "2D"}, dir.path());
     auto r = runFerry2({"w", sim.portArg(), "img.d88"}, dir.path(), "\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("結果: 84 トラック書き込み, 送信 "), std::string::npos) << r.out;
+    // The bytes on the line, from what the sim received: every packet is its
+    // lead character and its body (sequence, length, payload as sent, CRC:
+    // payload + 6 bytes) in characters of seven bits each.
+    uint64_t wire = 0;
+    for (const auto& line : sim.logLines()) {
+        const std::string lead = e2e::jsonField(line, "lead");
+        if (lead.empty())
+            continue;
+        const uint64_t body = e2e::jsonField(line, "payload").size() / 2 + 6;
+        wire += 1 + (body * 8 + 6) / 7;
+    }
+    EXPECT_NE(r.out.find("結果: 84 トラック書き込み, 送信 " + std::to_string(wire) + " バイト\n"),
+              std::string::npos)
+        << r.out;
 }
 
 // Ctrl-C: the track in flight finishes, the agent gets its end command, the
