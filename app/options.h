@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 #include "core/run_options.h"
 
 // What the command line asks for.
@@ -17,7 +19,11 @@ enum class ParseResult {
 //
 // Long options ("--name" or "--name=value") are matched by name before the
 // short-option loop sees an argument, so the short letters stay as they are.
-ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options);
+//
+// On a usage exit, *problem (when given) is one line naming the argument and
+// what is wrong with it; empty when there is nothing to name (no arguments).
+ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
+                         std::string* problem = nullptr);
 
 // The value of the rest of an argument, read the way atoi reads a decimal
 // number (leading blanks, optional sign, digits up to the first non-digit; no

@@ -2,19 +2,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "link/protocol.h"
 
 void printBanner()
 {
     printVersion();
-    console::out("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n");
+    console::out(tr("PC-8801 のディスクと ROM を RS-232C ケーブルで PC と受け渡します.\n\n"));
 }
 
-const char* usageText()
+namespace
 {
-    return "usage:\n"
+
+const char* const kCommands = N_("usage:\n"
            "  ferry2 b [-p#]\n"
            "          PC-8801 側にプログラムを転送する\n"
            "  ferry2 s [-p#] [-19s]\n"
@@ -37,15 +40,44 @@ const char* usageText()
            "  ferry2 i <disk.d88(;#)> [<disk2.d88(;#)>] [--svg <out.svg>]\n"
            "          ディスクイメージの内容を表示する (2 つ指定すると比較する)\n"
            "  ferry2 r ... [--resume] [--retries N] <disk.d88>\n"
-           "  ferry2 w ... [--verify] <disk.d88(;#)>\n"
-           "\n"
+           "  ferry2 w ... [--verify] <disk.d88(;#)>\n");
+const char* const kLongOptions = N_("\n"
            "long option:\n"
            "    --verify     書き込んだディスクを読み返して照合する\n"
            "    --resume     中断した読み込みを続きから再開する\n"
            "    --retries N  エラーのあったトラックを N 回まで読み直す (0-9)\n"
            "    --svg FILE   ディスクイメージの図を SVG で書き出す\n"
            "    --help       この説明を表示する\n"
-           "    --version    バージョンを表示する\n";
+           "    --version    バージョンを表示する\n");
+
+} // namespace
+
+const char* usageText()
+{
+    // The lines of c and of the later long options come after the existing
+    // ones of each block, which stay as they are.
+    static std::string text;
+    text = std::string(tr(kCommands)) +
+           tr("  ferry2 c [--from F] [--to F] [--lossy] [--geometry C,H,S,N] <in(;#)> <out>\n"
+              "          ディスクイメージの形式を変換する (F: d88 hfe imd raw)\n") +
+           tr(kLongOptions) +
+           tr("    --from F     入力の形式を拡張子によらず指定する\n"
+              "    --to F       出力の形式を拡張子によらず指定する\n"
+              "    --lossy      出力の形式に入らないトラックを除いて変換する\n"
+              "    --geometry C,H,S,N  ベタイメージのシリンダ, ヘッド, セクタ数, N を指定する\n") +
+           tr("    --image N    ファイルの N 番目のイメージを使う (w, i, c)\n"
+              "    -p/dev/ttyUSB0  デバイスのパスで通信ポートを指定 (-p に空白なしで続ける)\n"
+              "\n"
+              "example:\n"
+              "  ferry2 w -p1 -d1 'disk.d88;2'\n"
+              "  ferry2 w -p1 -d1 --image 2 disk.d88\n"
+              "          ; はシェルでコマンドの区切りになるため, file;N は ' ' で囲む\n") +
+           tr("\n"
+              "language:\n"
+              "    LANGUAGE, LC_ALL, LC_MESSAGES, LANG のうち最初に設定されているものが ja で\n"
+              "    始まるか C, POSIX なら日本語, それ以外なら英語で表示する\n"
+              "    (Windows でどれも設定されていなければ, 表示言語に従う)\n");
+    return text.c_str();
 }
 
 void usageExit()

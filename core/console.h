@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/i18n.h"
+
 namespace console {
 
 // Formatted text to standard output.
@@ -26,7 +28,7 @@ void err(const char* format, ...) FERRY2_PRINTF(1, 2);
 bool waitKey();
 // The message of a disk prompt that can no longer be answered: standard input
 // has ended and the drive is still empty.
-constexpr const char* kNoKeyMessage = "キー入力がないため中止しました.\n";
+constexpr const char* kNoKeyMessage = N_("キー入力がないため中止しました.\n");
 
 // Length of the UTF-8 sequence that begins with lead (1 for a stray byte).
 size_t utf8SequenceLength(unsigned char lead);

@@ -23,7 +23,8 @@ Side Outcome::side() const
     case Cause::FileError:
     case Cause::DamagedImage:
     case Cause::NoImage:
-    case Cause::NotResumable: return Side::ImageFile;
+    case Cause::NotResumable:
+    case Cause::FolderMissing: return Side::ImageFile;
     case Cause::Interrupted:
     case Cause::NoKey: return Side::User;
     }

@@ -55,6 +55,7 @@ enum class Cause {
     DamagedImage,     // the structure check failed (where = track, or -1)
     NoImage,          // no image at that index
     NotResumable,     // --resume: the interrupted image has no usable progress record
+    FolderMissing,    // the folder the image file is to go in does not exist
     // The user.
     Interrupted,      // Ctrl-C
     NoKey,            // standard input ended at a disk prompt
@@ -145,6 +146,8 @@ struct Outcome {
     int lastDone = -1;          // last track (or bank) completed, for an interruption
     bool endSent = false;       // the agent got its end command after the failure
     bool reported = false;      // the operation has printed its own verdict (i)
+    bool romNotSaved = false;   // s: the ROM in `file` was left out; an earlier file stays
+    int notACommand = 0;        // the letter no command serves: the connection was only a check
     std::vector<std::string> notes;   // lines the closing prints after its message
     // The operation's summary: the one its operation fills.
     ReadSummary read;

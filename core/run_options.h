@@ -17,13 +17,18 @@ struct RunOptions {
                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0};
     bool hasFileArg = false;
     std::string fileArg;       // the one argument not starting with "-"
-    std::string fileArg2;      // i only: the second image of a comparison
+    std::string fileArg2;      // i: the second image of a comparison; c: the output file
 
     // Long options.
     bool verify = false;       // w --verify: read the floppy back and compare
     bool resume = false;       // r --resume: continue an interrupted read
     int retries = 0;           // r --retries N: re-read a track with errors up to N times
     std::string svgPath;       // i --svg FILE: a picture of the image
+    std::string fromFormat;    // c --from F: the input's format, not its extension's
+    std::string toFormat;      // c --to F: the output's format
+    bool lossy = false;        // c --lossy: leave out tracks the output cannot hold
+    std::string geometry;      // c --geometry C,H,S,N: a raw input's geometry
+    int imageIndex = 0;        // w, i, c --image N: the image of the file, from 1; 0 without it
 
     // The drive index the disk commands send: 0 or 1, and -2 (0xFE on the
     // wire, "any drive") without -d.

@@ -36,6 +36,13 @@ public:
 
     bool isOpen() const { return (state & Open) != 0; }
 
+    // Puts the closed file from in the place of to, replacing it in one step
+    // (a reader sees the old file or the new one, never a part). False with
+    // *systemError set when the system refuses.
+    static bool replace(const char* from, const char* to, int* systemError);
+    // Deletes path; a missing file is no failure.
+    static void remove(const char* path);
+
     intptr_t handle = -1;
     uint32_t state = 0;
     int32_t baseOffset = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 bool ImageFile::open(const char* name, unsigned flags)
@@ -143,4 +144,17 @@ bool ImageFile::truncateHere()
         return false;
     off_t position = lseek(int(handle), 0, SEEK_CUR);
     return position >= 0 && ftruncate(int(handle), position) == 0;
+}
+
+bool ImageFile::replace(const char* from, const char* to, int* systemError)
+{
+    if (::rename(from, to) == 0)
+        return true;
+    *systemError = errno;
+    return false;
+}
+
+void ImageFile::remove(const char* path)
+{
+    ::unlink(path);
 }

@@ -31,7 +31,9 @@ bool ImageFile::open(const char* name, unsigned flags)
     state = (ok ? uint32_t(Open) : 0u) | (readOnly ? uint32_t(ReadOnlyState) : 0u);
     if (!ok) {
         DWORD error = GetLastError();
-        lastError = error == ERROR_FILE_NOT_FOUND ? 1 : error == ERROR_SHARING_VIOLATION ? 2 : -1;
+        lastError = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1
+                    : error == ERROR_SHARING_VIOLATION                         ? 2
+                                                                               : -1;
         systemError = int(error);
     }
     baseOffset = 0;
@@ -106,4 +108,17 @@ bool ImageFile::truncateHere()
     if (!isOpen() || (state & ReadOnlyState))
         return false;
     return SetEndOfFile(asHandle(handle)) != 0;
+}
+
+bool ImageFile::replace(const char* from, const char* to, int* systemError)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    *systemError = int(GetLastError());
+    return false;
+}
+
+void ImageFile::remove(const char* path)
+{
+    DeleteFileA(path);
 }

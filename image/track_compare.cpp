@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/i18n.h"
 #include "image/sector_kind.h"
 
 namespace
@@ -171,15 +172,15 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
 std::string describeDifferences(const TrackComparison& c)
 {
     if (c.unformattedMismatch)
-        return "フォーマットされています (元は未フォーマット)";
+        return tr("フォーマットされています (元は未フォーマット)");
     // In the order a reader checks a sector: is it there, under which ID,
     // how it was recorded, whether it read, what it holds.
     static const struct {
         unsigned bit;
         const char* word;
-    } kWords[] = {{kDiffMissing, "なし"},          {kDiffId, "ID"},
-                  {kDiffDensity, "密度"},          {kDiffDeleted, "削除マーク"},
-                  {kDiffStatus, "読み取りエラー"}, {kDiffData, "データ"}};
+    } kWords[] = {{kDiffMissing, N_("なし")},          {kDiffId, "ID"},
+                  {kDiffDensity, N_("密度")},          {kDiffDeleted, N_("削除マーク")},
+                  {kDiffStatus, N_("読み取りエラー")}, {kDiffData, N_("データ")}};
     std::string text;
     for (const SectorDifference& d : c.differences) {
         if (!text.empty())
@@ -191,7 +192,7 @@ std::string describeDifferences(const TrackComparison& c)
                 continue;
             if (!first)
                 text += "/";
-            text += w.word;
+            text += tr(w.word);
             first = false;
         }
     }

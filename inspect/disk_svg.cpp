@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/i18n.h"
 #include "image/image_tracks.h"
 #include "inspect/track_layout.h"
 
@@ -30,12 +31,12 @@ struct KindStyle {
 };
 
 constexpr KindStyle kStyles[] = {
-    {SectorKind::Good, "ok", "#7fb77e", "正常"},
-    {SectorKind::Deleted, "deleted", "#5b8fd6", "削除マーク"},
-    {SectorKind::DataCrc, "crc-data", "#d9453d", "データ CRC エラー"},
-    {SectorKind::IdCrc, "crc-id", "#f0a030", "ID CRC エラー"},
-    {SectorKind::NoAddressMark, "no-am", "#8e5cc2", "アドレスマークなし"},
-    {SectorKind::Other, "other", "#c9c23a", "その他の状態"},
+    {SectorKind::Good, "ok", "#7fb77e", N_("正常")},
+    {SectorKind::Deleted, "deleted", "#5b8fd6", N_("削除マーク")},
+    {SectorKind::DataCrc, "crc-data", "#d9453d", N_("データ CRC エラー")},
+    {SectorKind::IdCrc, "crc-id", "#f0a030", N_("ID CRC エラー")},
+    {SectorKind::NoAddressMark, "no-am", "#8e5cc2", N_("アドレスマークなし")},
+    {SectorKind::Other, "other", "#c9c23a", N_("その他の状態")},
 };
 
 const KindStyle& styleFor(SectorKind kind)
@@ -92,6 +93,13 @@ double sectorWeight(const d88::SectorRecord& s)
     return s.data.empty() ? 128 : static_cast<double>(s.data.size());
 }
 
+// Japanese fonts by name first: a viewer whose generic sans-serif has no kana
+// or kanji (a CJK font installed under another name) still finds one.
+constexpr const char* kFontFamily =
+    "'Noto Sans CJK JP', 'Noto Sans JP', 'Source Han Sans JP', 'IPAexGothic', 'IPAGothic', "
+    "'Hiragino Sans', 'Hiragino Kaku Gothic ProN', 'Yu Gothic', Meiryo, 'MS PGothic', "
+    "sans-serif";
+
 // Roughly how wide a label is drawn: full-width characters one em, others 0.6.
 double textWidth(const std::string& utf8, double fontSize)
 {
@@ -138,11 +146,11 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
            "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
-           " " + std::to_string(kHeight) + "\" font-family=\"sans-serif\">\n";
+           " " + std::to_string(kHeight) + "\" font-family=\"" + kFontFamily + "\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += "<text x=\"" + std::to_string(kWidth / 2) +
            "\" y=\"34\" font-size=\"20\" text-anchor=\"middle\">" + escapeXml(title) + " (" +
-           d88::mediumName(image.medium) + ", フォーマット済みトラック " +
+           d88::mediumName(image.medium) + tr(", フォーマット済みトラック ") +
            std::to_string(formatted) + ")</text>\n";
 
     for (int head = 0; head < 2; ++head) {
@@ -174,15 +182,15 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
                 svg += "<path class=\"sector " + std::string(style.cssClass) + "\" fill=\"" +
                        style.colour + "\" stroke=\"#ffffff\" stroke-width=\"" + num(gap) +
                        "\" d=\"" + arcPath(cx, kDiskY, inner, outer, angle, sweep) +
-                       "\"><title>トラック " + std::to_string(t) + " C" + std::to_string(s.c) +
+                       "\"><title>" + tr("トラック ") + std::to_string(t) + " C" + std::to_string(s.c) +
                        " H" + std::to_string(s.h) + " R" + std::to_string(s.r) + " N" +
-                       std::to_string(s.n) + " " + style.label + "</title></path>\n";
+                       std::to_string(s.n) + " " + tr(style.label) + "</title></path>\n";
                 angle += 360 * sectorWeight(s) / total;
             }
         }
         svg += "<text x=\"" + num(cx) + "\" y=\"" + num(kDiskY + kOuterRadius + 32) +
-               "\" font-size=\"16\" text-anchor=\"middle\">サイド " + std::to_string(head) +
-               (head == 0 ? " (偶数トラック)" : " (奇数トラック)") + "</text>\n";
+               "\" font-size=\"16\" text-anchor=\"middle\">" + tr("サイド ") + std::to_string(head) +
+               (head == 0 ? tr(" (偶数トラック)") : tr(" (奇数トラック)")) + "</text>\n";
         svg += "</g>\n";
     }
 
@@ -193,12 +201,12 @@ std::string diskSvg(const ImageTracks& image, const std::string& title)
     for (const KindStyle& s : kStyles) {
         svg += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 11) + "\" width=\"14\" height=\"14\"" +
                " fill=\"" + s.colour + "\"/><text x=\"" + num(x + 19) + "\" y=\"" + num(y) + "\">" +
-               s.label + "</text>\n";
-        x += 34 + textWidth(s.label, 13);
+               tr(s.label) + "</text>\n";
+        x += 34 + textWidth(tr(s.label), 13);
     }
     svg += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 11) +
            "\" width=\"14\" height=\"14\" fill=\"" + kUnformatted + "\"/><text x=\"" + num(x + 19) +
-           "\" y=\"" + num(y) + "\">未フォーマット</text>\n";
+           "\" y=\"" + num(y) + "\">" + tr("未フォーマット") + "</text>\n";
     svg += "</g>\n</svg>\n";
     return svg;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/i18n.h"
 namespace
 {
 
@@ -57,8 +58,8 @@ char sectorMapChar(SectorKind kind)
     return '?';
 }
 
-const char* const kSectorMapLegend = ". 正常  d 削除マーク  D データ CRC エラー  I ID CRC エラー  "
-                                     "M アドレスマークなし  ? その他の状態";
+const char* const kSectorMapLegend = N_(". 正常  d 削除マーク  D データ CRC エラー  I ID CRC エラー  "
+                                        "M アドレスマークなし  ? その他の状態");
 
 TrackLayout describeTrack(int t, const d88::TrackRecords& track)
 {
@@ -116,8 +117,8 @@ TrackLayout describeTrack(int t, const d88::TrackRecords& track)
         twice += "R" + std::to_string(r) + " x" + std::to_string(times);
     }
     if (!places.empty())
-        out.oddIds = "ID の C/H が違う: " + places;
+        out.oddIds = tr("ID の C/H が違う: ") + places;
     if (!twice.empty())
-        out.oddIds += (out.oddIds.empty() ? "" : "; ") + std::string("R の重複: ") + twice;
+        out.oddIds += (out.oddIds.empty() ? "" : "; ") + std::string(tr("R の重複: ")) + twice;
     return out;
 }

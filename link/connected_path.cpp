@@ -1,6 +1,7 @@
 #include "link/connected_path.h"
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "core/run_options.h"
 #include "core/verbose.h"
@@ -12,7 +13,7 @@ Outcome runConnected(const RunOptions& options, CommandFlow flow, void (*usageEx
     DiskClient client;
     const int code = client.connect(options.port, options.speed, options.allowFast, options.path());
     if (code != wire::kOk) {
-        console::out("通信デバイスの初期化に失敗しました(%d).\n", code);
+        console::out(tr("通信デバイスの初期化に失敗しました(%d).\n"), code);
         if (verbose)
             console::out("connect: %s\n", wire::linkCodeName(code));
         Outcome o = client.linkFailure(code == wire::kNoPort ? Step::Port : Step::Connect, code);

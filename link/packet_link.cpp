@@ -5,6 +5,7 @@
 
 #include "core/bytes.h"
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/verbose.h"
 #include "link/protocol.h"
 
@@ -91,7 +92,7 @@ int PacketLink::connect(int port, int speed, const char* path)
     }
 
     if (caps.agentMajor != wire::kAgentMajor || caps.agentMinor < wire::kMinorVersion) {
-        console::err("88 側のバージョンが一致しません.\n");
+        console::err(tr("88 側のバージョンが一致しません.\n"));
         close();
         return wire::kBadVersion;
     }
@@ -99,7 +100,7 @@ int PacketLink::connect(int port, int speed, const char* path)
         const int bits = caps.romBitmap;
         console::out("ferry88: version is %d.%.2d\n", wire::kAgentMajor, caps.agentMinor);
         console::out("pc88 has %s drive(s).\n", caps.hasHdDrive ? "2HD" : "2D");
-        console::out("rom bitmap is %.2x (漢字1:%d, 漢字2:%d, 辞書:%d, CD:%d)\n", bits, bits & 1,
+        console::out(tr("rom bitmap is %.2x (漢字1:%d, 漢字2:%d, 辞書:%d, CD:%d)\n"), bits, bits & 1,
                      (bits >> 1) & 1, (bits >> 2) & 1, (bits >> 3) & 1);
         console::out("pc88 has %s-rate serial port.\n",
                      caps.variableRateSerial ? "valiable" : "fixed");

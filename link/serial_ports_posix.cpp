@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -85,4 +86,33 @@ std::string deviceGroup(const std::string& device)
     if (groupExists("uucp"))
         return "uucp";
     return "";
+}
+
+DeviceAccess deviceAccess(const std::string& device)
+{
+    DeviceAccess access;
+    struct stat info;
+    if (stat(device.c_str(), &info) != 0)
+        return access;
+    const mode_t rw = S_IRGRP | S_IWGRP;
+    // Group root is no group to join for a serial port.
+    if ((info.st_mode & rw) == rw && info.st_gid != 0) {
+        access.group = groupName(info.st_gid);
+        access.kind = access.group.empty() ? DeviceAccess::Other : DeviceAccess::Group;
+        return access;
+    }
+    if ((info.st_mode & (S_IROTH | S_IWOTH)) == (S_IROTH | S_IWOTH) ||
+        (info.st_mode & rw) == rw) {
+        access.kind = DeviceAccess::Other;
+        return access;
+    }
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(info.st_uid, &pw, buffer, sizeof buffer, &found) == 0 && found)
+        access.owner = found->pw_name;
+    else
+        access.owner = std::to_string(info.st_uid);
+    access.kind = DeviceAccess::OwnerOnly;
+    return access;
 }

@@ -30,3 +30,8 @@ std::string deviceGroup(const std::string&)
 {
     return "";
 }
+
+DeviceAccess deviceAccess(const std::string&)
+{
+    return DeviceAccess();
+}

@@ -360,37 +360,18 @@ void Agent::handleCommand(const ReceivedPacket& p)
         log.violation("command instead of the data packet of the write-track command");
         pendingWrite.active = false;
     }
-    if (options.refuse > 0 && commandsReceived >= options.refuse &&
-        commandsReceived < options.refuse + options.refuseCount) {
-        log.event("refused", {{"command", commandsReceived}});
+    if (!acceptCommand(p)) {
         send(Sent::Ack, {0});
         return;
     }
-    if (p.payload.empty()) {
-        log.violation("command without a payload");
-        send(Sent::Ack, {0});
-        return;
-    }
-    uint8_t code = p.payload[0];
-    int size = commandSize(code);
-    if (size < 0) {
-        log.violation("unknown command " + hexByte(code));
-        send(Sent::Ack, {0});
-        return;
-    }
-    if (int(p.payload.size()) != size) {
-        log.violation("command " + hexByte(code) + " with " + std::to_string(p.payload.size()) +
-                      " payload bytes, expected " + std::to_string(size));
-        send(Sent::Ack, {0});
-        return;
-    }
+    const uint8_t code = p.payload[0];
     if (code != kCmdHello)
         current.work = true;
 
     const std::vector<uint8_t>& a = p.payload;
     // The purge that announces a double-speed switch must come after our
     // acknowledgement; count from before it is sent.
-    uint64_t purgesBefore = port.purges();
+    const uint64_t purgesBefore = port.purges();
     switch (code) {
     case kCmdEnd:
         send(Sent::Ack, {1});
@@ -415,39 +396,9 @@ void Agent::handleCommand(const ReceivedPacket& p)
         send(Sent::Reply, {0});
         break;
     case kCmdRead:
-    case kCmdReadLast: {
-        // The reply is for the track named before; this command names the next.
-        const int track = nextTrack;
-        for (int t : options.hangupAtTrack) {
-            if (t == track) {
-                hangUp(track);
-                return;
-            }
-        }
-        send(Sent::Ack, {1});
-        current.read = true;
-        if (!reading)
-            log.violation("read-track command without a begin command");
-        uint8_t flag = code == kCmdRead ? a[2] : a[1];
-        if (flag > 1)
-            log.violation("fast flag " + std::to_string(flag));
-        if (code == kCmdRead) {
-            nextTrack = a[1];
-        } else {
-            reading = false;
-            if (a[1] != a[2])
-                log.violation("read-last-track flags differ");
-        }
-        for (int t : options.silentAtTrack) {
-            if (t == track) {
-                log.event("silent", {{"packets", packetsReceived}, {"track", track}});
-                silenced = true;
-                return;
-            }
-        }
-        readTrack(track, flag != 0, purgesBefore);
+    case kCmdReadLast:
+        readCommand(a, purgesBefore);
         break;
-    }
     case kCmdRomBank:
         send(Sent::Ack, {1});
         current.rom = true;
@@ -464,6 +415,70 @@ void Agent::handleCommand(const ReceivedPacket& p)
         pendingWrite.drive = currentDrive;
         break;
     }
+}
+
+// False when the command is refused (a --refuse fault, or a command the agent
+// does not know or whose payload has the wrong size): the caller acknowledges
+// it with 0.
+bool Agent::acceptCommand(const ReceivedPacket& p)
+{
+    if (options.refuse > 0 && commandsReceived >= options.refuse &&
+        commandsReceived < options.refuse + options.refuseCount) {
+        log.event("refused", {{"command", commandsReceived}});
+        return false;
+    }
+    if (p.payload.empty()) {
+        log.violation("command without a payload");
+        return false;
+    }
+    const uint8_t code = p.payload[0];
+    const int size = commandSize(code);
+    if (size < 0) {
+        log.violation("unknown command " + hexByte(code));
+        return false;
+    }
+    if (int(p.payload.size()) != size) {
+        log.violation("command " + hexByte(code) + " with " + std::to_string(p.payload.size()) +
+                      " payload bytes, expected " + std::to_string(size));
+        return false;
+    }
+    return true;
+}
+
+// A read-track or read-last-track command. Its reply is for the track named
+// before; a read-track command names the next.
+void Agent::readCommand(const std::vector<uint8_t>& a, uint64_t purgesBefore)
+{
+    const bool last = a[0] == kCmdReadLast;
+    const int track = nextTrack;
+    for (int t : options.hangupAtTrack) {
+        if (t == track) {
+            hangUp(track);
+            return;
+        }
+    }
+    send(Sent::Ack, {1});
+    current.read = true;
+    if (!reading)
+        log.violation("read-track command without a begin command");
+    const uint8_t flag = last ? a[1] : a[2];
+    if (flag > 1)
+        log.violation("fast flag " + std::to_string(flag));
+    if (!last) {
+        nextTrack = a[1];
+    } else {
+        reading = false;
+        if (a[1] != a[2])
+            log.violation("read-last-track flags differ");
+    }
+    for (int t : options.silentAtTrack) {
+        if (t == track) {
+            log.event("silent", {{"packets", packetsReceived}, {"track", track}});
+            silenced = true;
+            return;
+        }
+    }
+    readTrack(track, flag != 0, purgesBefore);
 }
 
 void Agent::medium(const std::vector<uint8_t>& a)
@@ -567,58 +582,22 @@ void Agent::handleData(const ReceivedPacket& p)
         log.violation("data packet with sequence " + std::to_string(p.sequence) +
                       ", its command had " + std::to_string(packetSeq));
 
-    bool compressed = p.lead == kLeadCompressed;
+    const bool compressed = p.lead == kLeadCompressed;
     std::vector<uint8_t> data;
     uint8_t result = 0;
-    if (compressed) {
-        // LZ stream, then the CRC-16 of the uncompressed payload.
-        size_t n = p.payload.size();
-        std::string error;
-        size_t consumed = 0;
-        if (n < 4) {
-            log.violation("compressed data packet of " + std::to_string(n) + " bytes");
-            result = kWriteBadData;
-        } else if (!lzDecode(p.payload.data(), n - 2, data, &error, &consumed)) {
-            log.violation("LZ stream: " + error);
-            result = kWriteBadData;
-        } else {
-            if (consumed != n - 2)
-                log.violation("LZ stream ends " + std::to_string(n - 2 - consumed) +
-                              " bytes before its CRC");
-            uint16_t want = readLe16(&p.payload[n - 2]);
-            uint16_t got = crc16(data.data(), data.size());
-            if (want != got) {
-                log.event("data-crc-mismatch", {{"received", want}, {"computed", got}});
-                log.violation("CRC of the decompressed track payload does not match");
-                result = kWriteBadData;
-            }
-        }
-    } else {
+    if (compressed)
+        result = unpackTrack(p.payload, &data);
+    else
         data = p.payload;
-    }
+    if (result == 0)
+        result = writeCheck(w, data.size());
 
-    Floppy* disk = drives[w.drive];
-    if (result == 0 && int(data.size()) != w.length) {
-        log.violation("track payload of " + std::to_string(data.size()) +
-                      " bytes, the command said " + std::to_string(w.length));
-        result = kWriteBadLength;
-    }
-    if (result == 0 && !disk) {
-        log.violation("write-track with no disk in drive " + std::to_string(w.drive + 1));
-        result = kWriteNoDisk;
-    }
-    if (result == 0 && options.writeProtect) {
-        log.violation("write-track to a write-protected disk");
-        result = kAnswerWriteProtected;
-    }
-    if (result == 0 && w.track >= Floppy::kTracks) {
-        log.violation("write-track for track " + std::to_string(w.track));
-        result = kWriteBadData;
-    }
     std::vector<std::string> violations;
     std::vector<FaultAction> acted;
-    if (result == 0)
-        result = faults.writeTrack(*disk, w.track, data.data(), data.size(), &violations, &acted);
+    if (result == 0) {
+        result = faults.writeTrack(*drives[w.drive], w.track, data.data(), data.size(),
+                                   &violations, &acted);
+    }
     for (const std::string& v : violations)
         log.violation(v);
     logFaults(acted);
@@ -629,6 +608,58 @@ void Agent::handleData(const ReceivedPacket& p)
                               {"wire", p.payload.size()},
                               {"result", result}});
     send(Sent::Reply, {result});
+}
+
+// A "$" data packet: an LZ stream, then the CRC-16 of the uncompressed track
+// payload. 0, or the reply byte of a payload that cannot be used.
+uint8_t Agent::unpackTrack(const std::vector<uint8_t>& payload, std::vector<uint8_t>* data)
+{
+    const size_t n = payload.size();
+    if (n < 4) {
+        log.violation("compressed data packet of " + std::to_string(n) + " bytes");
+        return kWriteBadData;
+    }
+    std::string error;
+    size_t consumed = 0;
+    if (!lzDecode(payload.data(), n - 2, *data, &error, &consumed)) {
+        log.violation("LZ stream: " + error);
+        return kWriteBadData;
+    }
+    if (consumed != n - 2)
+        log.violation("LZ stream ends " + std::to_string(n - 2 - consumed) +
+                      " bytes before its CRC");
+    const uint16_t want = readLe16(&payload[n - 2]);
+    const uint16_t got = crc16(data->data(), data->size());
+    if (want != got) {
+        log.event("data-crc-mismatch", {{"received", want}, {"computed", got}});
+        log.violation("CRC of the decompressed track payload does not match");
+        return kWriteBadData;
+    }
+    return 0;
+}
+
+// 0 when a track payload of `length` bytes can be written as the command
+// asked, or the reply byte that says why not.
+uint8_t Agent::writeCheck(const PendingWrite& w, size_t length)
+{
+    if (int(length) != w.length) {
+        log.violation("track payload of " + std::to_string(length) + " bytes, the command said " +
+                      std::to_string(w.length));
+        return kWriteBadLength;
+    }
+    if (!drives[w.drive]) {
+        log.violation("write-track with no disk in drive " + std::to_string(w.drive + 1));
+        return kWriteNoDisk;
+    }
+    if (options.writeProtect) {
+        log.violation("write-track to a write-protected disk");
+        return kAnswerWriteProtected;
+    }
+    if (w.track >= Floppy::kTracks) {
+        log.violation("write-track for track " + std::to_string(w.track));
+        return kWriteBadData;
+    }
+    return 0;
 }
 
 void Agent::logFaults(const std::vector<FaultAction>& acted)
@@ -708,6 +739,38 @@ void Agent::sendNoise()
     port.write(junk.data(), junk.size());
 }
 
+// The body of a reply as the --replies mode frames it; *lead and *method say
+// how. The payload goes as it is unless *lead becomes the compressed lead.
+std::vector<uint8_t> Agent::frameReply(const std::vector<uint8_t>& payload, uint8_t* lead,
+                                       const char** method) const
+{
+    std::vector<uint8_t> body;
+    switch (options.replies) {
+    case ReplyMode::Auto:
+    case ReplyMode::RunLength:
+        body = rleEncode(payload.data(), payload.size());
+        if (!body.empty() &&
+            (options.replies == ReplyMode::RunLength || body.size() < payload.size())) {
+            *lead = kLeadCompressed;
+            *method = "rle";
+        }
+        break;
+    case ReplyMode::Stored:
+        body.resize(2);
+        writeLe16(body.data(), uint16_t(payload.size()));
+        body.insert(body.end(), payload.begin(), payload.end());
+        *lead = kLeadCompressed;
+        *method = "stored";
+        break;
+    case ReplyMode::Hash:
+        *lead = kLeadData;
+        break;
+    case ReplyMode::Plain:
+        break;
+    }
+    return body;
+}
+
 void Agent::send(Sent kind, std::vector<uint8_t> payload)
 {
     const bool ack = kind == Sent::Ack;
@@ -721,32 +784,10 @@ void Agent::send(Sent kind, std::vector<uint8_t> payload)
         payload.resize(kMaxReply);
     }
 
-    size_t raw = payload.size();
+    const size_t raw = payload.size();
     uint8_t lead = kLeadReply;
     const char* method = "plain";
-    std::vector<uint8_t> body;
-    switch (options.replies) {
-    case ReplyMode::Auto:
-    case ReplyMode::RunLength:
-        body = rleEncode(payload.data(), payload.size());
-        if (!body.empty() && (options.replies == ReplyMode::RunLength || body.size() < raw)) {
-            lead = kLeadCompressed;
-            method = "rle";
-        }
-        break;
-    case ReplyMode::Stored:
-        body.resize(2);
-        writeLe16(body.data(), uint16_t(raw));
-        body.insert(body.end(), payload.begin(), payload.end());
-        lead = kLeadCompressed;
-        method = "stored";
-        break;
-    case ReplyMode::Hash:
-        lead = kLeadData;
-        break;
-    case ReplyMode::Plain:
-        break;
-    }
+    const std::vector<uint8_t> body = frameReply(payload, &lead, &method);
     const std::vector<uint8_t>& sent = lead == kLeadCompressed ? body : payload;
 
     if (options.noise)

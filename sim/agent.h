@@ -68,7 +68,11 @@ private:
     bool followClient(bool hello, bool purged);
     bool lineFault(const ReceivedPacket& p);
     void handleCommand(const ReceivedPacket& p);
+    bool acceptCommand(const ReceivedPacket& p);
+    void readCommand(const std::vector<uint8_t>& payload, uint64_t purgesBefore);
     void handleData(const ReceivedPacket& p);
+    uint8_t unpackTrack(const std::vector<uint8_t>& payload, std::vector<uint8_t>* data);
+    uint8_t writeCheck(const PendingWrite& w, size_t length);
 
     void medium(const std::vector<uint8_t>& payload);
     void readTrack(int track, bool fast, uint64_t purgesBefore);
@@ -87,6 +91,8 @@ private:
     enum class Sent { Ack, Reply };
     void send(Sent kind, std::vector<uint8_t> payload);
     void sendNoise();
+    std::vector<uint8_t> frameReply(const std::vector<uint8_t>& payload, uint8_t* lead,
+                                    const char** method) const;
     void awaitFastSwitch(const char* what, uint64_t purgesBefore);
 
     const SimOptions& options;

@@ -91,58 +91,42 @@ bool saveDrives(const sim::SimOptions& o, std::unique_ptr<sim::Floppy>* drives)
     return ok;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool loadDrives(const sim::SimOptions& o, sim::SimLog& log, std::unique_ptr<sim::Floppy>* drives)
 {
-    sim::SimOptions options;
-    std::string error;
-    if (!sim::parseSimOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "ferry88sim: %s\n%s", error.c_str(), sim::simUsage());
-        return 1;
-    }
-
-    if (!options.info.empty()) {
-        std::string text;
-        if (!sim::describeD88(options.info, &text)) {
-            std::fprintf(stderr, "ferry88sim: %s: %s\n", options.info.c_str(), text.c_str());
-            return 1;
-        }
-        std::fputs(text.c_str(), stdout);
-        return 0;
-    }
-
-    sim::SimLog log;
-    log.setEcho(options.verbose);
-    if (!options.logPath.empty() && !log.open(options.logPath, &error)) {
-        std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
-        return 1;
-    }
-
-    std::unique_ptr<sim::Floppy> drives[2];
     for (int d = 0; d < 2; ++d) {
-        if (!loadDrive(options, d, &drives[d]))
-            return 1;
+        if (!loadDrive(o, d, &drives[d]))
+            return false;
         if (drives[d]) {
             for (const std::string& warning : drives[d]->loadWarnings())
                 log.event("load-warning", {{"drive", d + 1}, {"what", warning}});
         }
     }
+    return true;
+}
 
-    sim::RomBanks roms;
-    if (!options.romDir.empty()) {
-        std::vector<std::string> found;
-        if (!roms.loadDir(options.romDir, &found, &error)) {
-            std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
-            return 1;
-        }
-        std::string names;
-        for (const std::string& name : found)
-            names += (names.empty() ? "" : " ") + name;
-        log.event("rom-files", {{"dir", options.romDir}, {"found", names}});
+bool loadRoms(const sim::SimOptions& o, sim::SimLog& log, sim::RomBanks* roms)
+{
+    if (o.romDir.empty())
+        return true;
+    std::vector<std::string> found;
+    std::string error;
+    if (!roms->loadDir(o.romDir, &found, &error)) {
+        std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
+        return false;
     }
+    std::string names;
+    for (const std::string& name : found)
+        names += (names.empty() ? "" : " ") + name;
+    log.event("rom-files", {{"dir", o.romDir}, {"found", names}});
+    return true;
+}
 
+// Opens the line, serves the sessions and saves the drives: the exit status.
+int serve(const sim::SimOptions& options, sim::SimLog& log,
+          std::unique_ptr<sim::Floppy>* drives, const sim::RomBanks& roms)
+{
     sim::PtyPort port;
+    std::string error;
     if (!port.open(&error)) {
         std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
         return 1;
@@ -181,4 +165,46 @@ int main(int argc, char** argv)
         return 3;
     }
     return saved ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sim::SimOptions options;
+    std::string error;
+    if (!sim::parseSimOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "ferry88sim: %s\n%s", error.c_str(), sim::simUsage());
+        return 1;
+    }
+    if (options.help) {
+        std::fputs(sim::simUsage(), stdout);
+        return 0;
+    }
+    if (options.showVersion) {
+        std::printf("ferry88sim %s\n", FERRY88SIM_VERSION);
+        return 0;
+    }
+
+    if (!options.info.empty()) {
+        std::string text;
+        if (!sim::describeD88(options.info, &text)) {
+            std::fprintf(stderr, "ferry88sim: %s: %s\n", options.info.c_str(), text.c_str());
+            return 1;
+        }
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
+
+    sim::SimLog log;
+    log.setEcho(options.verbose);
+    if (!options.logPath.empty() && !log.open(options.logPath, &error)) {
+        std::fprintf(stderr, "ferry88sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::unique_ptr<sim::Floppy> drives[2];
+    sim::RomBanks roms;
+    if (!loadDrives(options, log, drives) || !loadRoms(options, log, &roms))
+        return 1;
+    return serve(options, log, drives, roms);
 }

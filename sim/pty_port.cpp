@@ -121,7 +121,7 @@ bool PtyPort::pump(int timeoutMs)
                 // Packet mode: a leading 0 means data follows; anything else is
                 // a status byte alone.
                 if (buffer[0] == TIOCPKT_DATA)
-                    queue.insert(queue.end(), buffer + 1, buffer + n);
+                    enqueue(buffer + 1, size_t(n - 1));
                 else if (buffer[0] & TIOCPKT_FLUSHREAD)
                     ++flushReads;
                 return true;
@@ -148,35 +148,60 @@ int PtyPort::readByte(int timeoutMs)
     }
     int c = queue.front();
     queue.pop_front();
+    if (!arrivals.empty()) {
+        sleepUntilUs(arrivals.front());
+        arrivals.pop_front();
+    }
     return c;
+}
+
+// The bytes of one read from the master left the client about now; on the
+// line they follow each other and any still in flight at its speed.
+void PtyPort::enqueue(const uint8_t* data, size_t n)
+{
+    queue.insert(queue.end(), data, data + n);
+    const unsigned rate = pacedRate();
+    if (!rate || n == 0)
+        return;
+    const int64_t now = nowUs();
+    if (inLineFreeUs < now)
+        inLineFreeUs = now;
+    const int64_t start = inLineFreeUs;
+    for (size_t i = 1; i <= n; ++i)
+        arrivals.push_back(start + int64_t(i) * 10 * 1000000 / rate);
+    inLineFreeUs = arrivals.back();
+}
+
+unsigned PtyPort::pacedRate() const
+{
+    if (!paceRate)
+        return 0;
+    const unsigned rate = clientSpeed();
+    return rate ? rate : paceRate;
 }
 
 bool PtyPort::write(const uint8_t* data, size_t n, int stallMs)
 {
-    unsigned rate = 0;
-    if (paceRate) {
-        rate = clientSpeed();
-        if (rate == 0)
-            rate = paceRate;
-    }
+    const unsigned rate = pacedRate();
     // Chunks of about 5 ms of line time keep the pacing smooth without a
     // system call per byte.
     size_t chunk = rate ? rate / 10 / 200 : n;
     if (chunk == 0)
         chunk = 1;
 
+    // The packet goes out back to back from when the line is free: each chunk
+    // is timed from that start, so that a late wake-up is made up on the next
+    // chunk instead of adding up.
+    const int64_t lineStart = lineFreeUs > nowUs() ? lineFreeUs : nowUs();
+    if (rate)
+        lineFreeUs = lineStart + int64_t(n) * 10 * 1000000 / rate;
     size_t done = 0;
     int64_t stallDeadline = nowUs() + int64_t(stallMs) * 1000;
     while (done < n) {
         size_t piece = n - done < chunk ? n - done : chunk;
-        if (rate) {
-            int64_t now = nowUs();
-            if (lineFreeUs < now)
-                lineFreeUs = now;
-            lineFreeUs += int64_t(piece) * 10 * 1000000 / rate;
-            // A byte is handed over once it would have arrived in full.
-            sleepUntilUs(lineFreeUs);
-        }
+        // A byte is handed over once it would have arrived in full.
+        if (rate)
+            sleepUntilUs(lineStart + int64_t(done + piece) * 10 * 1000000 / rate);
         size_t end = done + piece;
         while (done < end) {
             if (stopped())
@@ -250,11 +275,13 @@ void PtyPort::hangUp()
         ::close(master);
     slaveKeep = master = -1;
     queue.clear();
+    arrivals.clear();
 }
 
 void PtyPort::discardAll()
 {
     queue.clear();
+    arrivals.clear();
     if (slaveKeep >= 0)
         tcflush(slaveKeep, TCIOFLUSH);
 }

@@ -30,7 +30,9 @@ public:
     bool stopped() const { return stop && *stop; }
 
     // One byte from the client: 0..255, or -1 when nothing came in timeoutMs
-    // (or a stop was raised).
+    // (or a stop was raised). With pacing on, a byte is handed over only once
+    // it would have arrived in full at the client's port speed (10 bits each,
+    // one after the other), so a command counts as arrived with its last byte.
     int readByte(int timeoutMs);
 
     // Reads what the master has for at most timeoutMs, queueing data and
@@ -41,6 +43,8 @@ public:
     // stallMs. With pacing on, bytes leave no faster than 10 bits each at the
     // client's current port speed.
     bool write(const uint8_t* data, size_t n, int stallMs = 10000);
+    // Paces both directions at the client's port speed, or at fallbackRate
+    // while that cannot be read.
     void setPacing(unsigned fallbackRate) { paceRate = fallbackRate; }
 
     // The client's port speed in bit/s (0 when unknown); ispeed too.
@@ -71,10 +75,15 @@ private:
     int slaveKeep = -1;     // keeps the slave alive between clients: no EIO on the master
     std::string slave;
     std::deque<uint8_t> queue;
+    std::deque<int64_t> arrivals;   // with pacing: when each queued byte has arrived in full
     uint64_t flushReads = 0;
     uint64_t flushReadsAtLastWrite = 0;
     unsigned paceRate = 0;
     int64_t lineFreeUs = 0; // when the paced line has sent everything so far
+    int64_t inLineFreeUs = 0; // when the client's bytes so far have arrived in full
+
+    unsigned pacedRate() const;
+    void enqueue(const uint8_t* data, size_t n);
     const volatile std::sig_atomic_t* stop = nullptr;
 };
 

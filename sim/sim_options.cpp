@@ -117,9 +117,10 @@ const char* simUsage()
            "  --sessions N          serve N clients, then exit (default 1; 0: until stopped)\n"
            "  --idle SECONDS        silence that ends a session (default 60)\n"
            "  --max-time SECONDS    give up after this long in all (exit status 3)\n"
-           "  --baud RATE           pace output at the client's port speed (RATE when unknown)\n"
+           "  --baud RATE           pace the line both ways at the client's port speed (RATE\n"
+           "                        when unknown)\n"
            "capabilities:\n"
-           "  --version M.NN        agent version (default 2.06)\n"
+           "  --version M.NN        agent version (default 2.06); alone, see below\n"
            "  --no-hd               a 2D-only machine\n"
            "  --roms BITMAP         optional ROMs: 1 kanji1, 2 kanji2, 4 dictionary, 8 CD\n"
            "                        (default 0)\n"
@@ -160,7 +161,9 @@ const char* simUsage()
            "                        rle ($ method 1)\n"
            "log:\n"
            "  --log FILE            JSON lines: packets received and events\n"
-           "  -v, --verbose         log lines also to standard error\n";
+           "  -v, --verbose         log lines also to standard error\n"
+           "  -h, --help            print this text and exit\n"
+           "  --version             (without M.NN) print ferry88sim's version and exit\n";
 }
 
 namespace {
@@ -289,6 +292,8 @@ const OptionRow kOptions[] = {
     {"--log", true, [](V v, SimOptions* o) { o->logPath = v; return true; }},
     {"--verbose", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
     {"-v", false, [](V, SimOptions* o) { o->verbose = true; return true; }},
+    {"--help", false, [](V, SimOptions* o) { o->help = true; return true; }},
+    {"-h", false, [](V, SimOptions* o) { o->help = true; return true; }},
 };
 
 const OptionRow* findOption(const std::string& name)
@@ -319,6 +324,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
             arg = arg.substr(0, eq);
             valueGiven = true;
         }
+        // --version takes the agent's version; without one (last, or before
+        // another option) it asks for ferry88sim's own.
+        if (arg == "--version" && !valueGiven && (i + 1 >= argc || argv[i + 1][0] == '-')) {
+            o->showVersion = true;
+            continue;
+        }
         const OptionRow* option = findOption(arg);
         if (!option)
             return fail("unknown option " + arg);
@@ -334,6 +345,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions* o, std::stri
         if (!option->apply(value, o))
             return fail("bad value for " + arg + ": " + value);
     }
+    if (o->help || o->showVersion)
+        return true;
 
     int loaded1 = !o->image[0].empty() + (o->blank[0] >= 0) + o->sample;
     if (loaded1 > 1)

@@ -33,7 +33,7 @@ struct SimOptions {
     int sessions = 1;                // 0: until stopped
     int idleMs = 60000;              // silence that ends a session
     int maxMs = 0;                   // whole-run limit, 0: none
-    unsigned baud = 0;               // throttle output (fallback rate), 0: off
+    unsigned baud = 0;               // pace the line both ways (fallback rate), 0: off
 
     // Capability record.
     int agentMajor = 2;
@@ -75,6 +75,10 @@ struct SimOptions {
 
     std::string logPath;
     bool verbose = false;
+
+    // Print the usage text or the version and exit.
+    bool help = false;
+    bool showVersion = false;
 };
 
 // Parses argv[1..]; false with a reason in *error on a bad option.

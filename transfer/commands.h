@@ -18,3 +18,8 @@ Outcome romCommand(DiskClient& client, const RunOptions& options);     // s
 // a decimal number, 1 without one. Runs of ";" count as one separator, as
 // strtok cuts them: disk.d88;;2 gives image 2, disk.d88; image 1.
 void splitImageArgument(const std::string& fileArg, std::string* name, int* index);
+
+// The file and image index a command works on: splitImageArgument of arg, with
+// the index of --image N when it was given (the options refuse both at once).
+void imageArgument(const RunOptions& options, const std::string& arg, std::string* name,
+                   int* index);

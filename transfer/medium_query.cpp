@@ -2,6 +2,7 @@
 // the prompts that ask for a disk, and the end of a prompt that standard input
 // can no longer answer.
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -24,7 +25,7 @@ bool keyPressed(bool* inputEnded, Outcome* failure)
     }
     if (!key) {
         if (*inputEnded) {
-            console::out("%s", console::kNoKeyMessage);
+            console::out("%s", tr(console::kNoKeyMessage));
             *failure = Outcome::failed(Step::MediumQuery, Cause::NoKey);
             return false;
         }
@@ -42,7 +43,7 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
     bool inputEnded = false;
     for (;;) {
         if (forWrite && prompt) {
-            console::out("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
+            console::out(tr("PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n"),
                          drive + 1);
             if (!keyPressed(&inputEnded, failure))
                 return false;
@@ -74,19 +75,19 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
         if (answer == wire::kAnswerNoDisk && prompt) {
             if (forWrite)
                 continue;
-            console::out("PC88 のドライブ %d にディスクを入れてキーを押してください.\n", drive + 1);
+            console::out(tr("PC88 のドライブ %d にディスクを入れてキーを押してください.\n"), drive + 1);
             if (!keyPressed(&inputEnded, failure))
                 return false;
             continue;
         }
         if (answer == wire::kAnswerUnknownMedium && !forWrite) {
-            console::out("ディスクの種類が特定できません.\n");
+            console::out(tr("ディスクの種類が特定できません.\n"));
             cause = Cause::UnknownMedium;
         } else if (answer == wire::kAnswerWriteProtected && forWrite) {
-            console::out("ディスクはライトプロテクトされています.\n");
+            console::out(tr("ディスクはライトプロテクトされています.\n"));
             cause = Cause::WriteProtected;
         } else {
-            console::out("ディスク操作に関するエラーが生じました.\n");
+            console::out(tr("ディスク操作に関するエラーが生じました.\n"));
         }
         *failure = Outcome::failed(Step::MediumQuery, cause);
         failure->mediumAnswer = answer;

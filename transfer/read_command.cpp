@@ -1,6 +1,7 @@
 // The r command: one floppy into a new image at the end of a D88 file.
 #include "core/bytes.h"
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/run_options.h"
 #include "image/d88.h"
 #include "image/image_file.h"
@@ -30,8 +31,11 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
 {
     ImageFile image;
     if (!image.open(options.fileArg.c_str(), ImageFile::OpenAlways)) {
-        console::err("ファイルを作れません.\n");
-        return fileFailure(Step::ImageOpen, Cause::FileError, image, options);
+        console::err(tr("ファイルを作れません.\n"));
+        // The file is created when missing: "not found" can only be its folder.
+        return fileFailure(Step::ImageOpen,
+                           image.lastError == 1 ? Cause::FolderMissing : Cause::FileError, image,
+                           options);
     }
 
     // A new image goes after the last one, or over an interrupted one.
@@ -48,7 +52,7 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
     plan.imageIndex = number;
     d88::D88Header interrupted;
     if (options.resume && where != d88::Selected::InProgress) {
-        console::out("中断した読み込みはありません. 新しく読み込みます.\n");
+        console::out(tr("中断した読み込みはありません. 新しく読み込みます.\n"));
     } else if (options.resume) {
         // Only a progress record written by this program says what is stored.
         uint8_t bytes[d88::kHeaderSize];

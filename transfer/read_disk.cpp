@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/tick.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -243,7 +244,7 @@ bool selectMedium(DiskClient& client, int drive, int requested, const d88::D88He
     medium = resume ? d88::mediumFor(resume->mediaType) : requested;
     if (client.capabilities().hasHdDrive == 0) {
         if (medium == d88::kMedium2DD || medium == d88::kMedium2HD) {
-            console::out("この 88 は 2D 専用機です.\n");
+            console::out(tr("この 88 は 2D 専用機です.\n"));
             *failure = Outcome::failed(Step::MediumQuery, Cause::Not2D);
             return false;
         }
@@ -268,7 +269,7 @@ Outcome DiskClient::readDisk(int drive, int requested, ImageFile& file, const Re
     if (!selectMedium(*this, drive, requested, plan.resume, &failure))
         return failure.in(Operation::Read);
     const int trackCount = d88::trackCountFor(medium);
-    console::out("ディスクの種類は %s です.\n", d88::mediumName(medium));
+    console::out(tr("ディスクの種類は %s です.\n"), d88::mediumName(medium));
 
     ReadImage image(file, plan);
     if (!openImage(image, medium, trackCount, &failure)) {

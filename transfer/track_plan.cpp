@@ -1,10 +1,8 @@
 // Track format planning: one write-track payload per track, holding the format
 // record that the agent hands to the disk controller and the data of every
-// sector to be written into the freshly formatted track.
-//
-//  format record  0 type (0x01 | density)  1 N  2 SC  3 gap-3  4 filler  5 IDs[SC] (C H R N)
-//  data record    0 type (0x02 | density | 0x80 deleted)  1 C H R N  5 length (u16)  7 data
-//  end            0x00
+// sector to be written into the freshly formatted track (layout in track_plan.h).
+#include "transfer/track_plan.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -128,10 +126,15 @@ void putId(uint8_t*& cursor, uint8_t c, uint8_t h, uint8_t r, uint8_t n)
     cursor += kIdSize;
 }
 
+constexpr int kMaxRecords = DiskClient::kMaxRecords;
+
 } // namespace
 
-int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int count)
+namespace trackplan {
+
+int buildPayload(int medium, uint8_t* out, const SectorDesc* descs, int count, PlanNote* note)
 {
+    *note = PlanNote();
     count = std::clamp(count, 0, kMaxRecords);
     uint8_t* cursor = out;
 
@@ -165,7 +168,7 @@ int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int cou
     }
 
     if (!mixed) {
-        planUniform(cursor, descs, count, common);
+        planUniform(medium, cursor, descs, count, common, note);
     } else {
         const int limit = mixedLimit(isMfm(descs[0].density), medium);
         // searchGap leaves these alone when no grid fits the track. Slots of the
@@ -174,15 +177,14 @@ int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int cou
         // written as well as it goes.
         int n = std::min(largest, kMaxSizeCode);
         int gap3 = kFallbackGap3;
-        if (!searchGap(descs, count, n, gap3, limit))
-            console::out("[TOO DIFFICULT!]");
-        planMixed(cursor, descs, count, n, gap3);
+        note->tooDifficult = !searchGap(descs, count, n, gap3, limit);
+        planMixed(cursor, descs, count, n, gap3, note);
     }
 
     // The data area of disk writing holds 12288 bytes for the whole track; the
     // same budget here keeps the payload inside its buffer whatever the
     // descriptors claim (format record at most 5 + 4 x 255, 64 record heads).
-    uint32_t budget = kTrackDataSize;
+    uint32_t budget = DiskClient::kTrackDataSize;
     for (int i = 0; i < count; ++i) {
         const SectorDesc& d = descs[i];
         if (d.status != 0)
@@ -202,7 +204,8 @@ int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int cou
     return static_cast<int>(cursor - out);
 }
 
-void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int count, int n)
+void planUniform(int medium, uint8_t*& cursor, const SectorDesc* descs, int count, int n,
+                 PlanNote* note)
 {
     count = std::clamp(count, 0, kMaxRecords);
     n = std::min(n, kMaxSizeCode);
@@ -231,10 +234,12 @@ void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int coun
     for (int i = 0; i < count; ++i)
         putId(cursor, descs[i].c, descs[i].h, descs[i].r, descs[i].n);
 
-    console::out(" (N:%d Gap3:%.2xh)", n, static_cast<unsigned>(gap3));
+    note->kind = PlanNote::Uniform;
+    note->n = n;
+    note->gap3 = gap3;
 }
 
-bool DiskClient::searchGap(const SectorDesc* descs, int count, int& n, int& gap3, int limit)
+bool searchGap(const SectorDesc* descs, int count, int& n, int& gap3, int limit)
 {
     count = std::clamp(count, 0, kMaxRecords);
     const int c = geometry(isMfm(descs[0].density)).searchOverhead;
@@ -266,7 +271,8 @@ bool DiskClient::searchGap(const SectorDesc* descs, int count, int& n, int& gap3
     return best > 0;
 }
 
-void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count, int n, int gap3)
+void planMixed(uint8_t*& cursor, const SectorDesc* descs, int count, int n, int gap3,
+               PlanNote* note)
 {
     count = std::clamp(count, 0, kMaxRecords);
     const bool mfm = isMfm(descs[0].density);
@@ -277,7 +283,9 @@ void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count,
     *cursor++ = 0; // SC, known once the dummies are counted
     *cursor++ = static_cast<uint8_t>(gap3);
     *cursor++ = kFillerMixed;
-    console::out(" (N:%d Gap3:%.2xh[Mixed])", n, static_cast<unsigned>(gap3));
+    note->kind = PlanNote::Mixed;
+    note->n = n;
+    note->gap3 = gap3;
 
     // The agent formats every slot with the MFM sector overhead, FM tracks too;
     // a sector's own data field takes its density's overhead and the spare bytes.
@@ -311,4 +319,49 @@ void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count,
         }
     }
     head[2] = static_cast<uint8_t>(sc);
+}
+
+} // namespace trackplan
+
+namespace
+{
+
+void printNote(const trackplan::PlanNote& note)
+{
+    if (note.kind == trackplan::PlanNote::Uniform)
+        console::out(" (N:%d Gap3:%.2xh)", note.n, static_cast<unsigned>(note.gap3));
+    if (note.kind != trackplan::PlanNote::Mixed)
+        return;
+    if (note.tooDifficult)
+        console::out("[TOO DIFFICULT!]");
+    console::out(" (N:%d Gap3:%.2xh[Mixed])", note.n, static_cast<unsigned>(note.gap3));
+}
+
+} // namespace
+
+int DiskClient::buildTrackPayload(uint8_t* out, const SectorDesc* descs, int count)
+{
+    trackplan::PlanNote note;
+    const int length = trackplan::buildPayload(medium, out, descs, count, &note);
+    printNote(note);
+    return length;
+}
+
+void DiskClient::planUniform(uint8_t*& cursor, const SectorDesc* descs, int count, int n)
+{
+    trackplan::PlanNote note;
+    trackplan::planUniform(medium, cursor, descs, count, n, &note);
+    printNote(note);
+}
+
+bool DiskClient::searchGap(const SectorDesc* descs, int count, int& n, int& gap3, int limit)
+{
+    return trackplan::searchGap(descs, count, n, gap3, limit);
+}
+
+void DiskClient::planMixed(uint8_t*& cursor, const SectorDesc* descs, int count, int n, int gap3)
+{
+    trackplan::PlanNote note;
+    trackplan::planMixed(cursor, descs, count, n, gap3, &note);
+    printNote(note);
 }

@@ -51,7 +51,7 @@ Outcome verdict(std::map<int, TrackComparison>& results, int trackCount, WriteSu
     mismatch.operation = Operation::VerifyReadBack;
     for (int t : differing) {
         char line[64];
-        std::snprintf(line, sizeof line, "トラック %d: ", t);
+        std::snprintf(line, sizeof line, tr("トラック %d: "), t);
         mismatch.notes.push_back(line + describeDifferences(results[t]));
     }
     return withWritten(mismatch, summary);
@@ -78,7 +78,7 @@ Outcome DiskClient::verifiedWrite(int drive, ImageFile& image, const uint8_t* he
                                .in(Operation::VerifyReadBack),
                            summary);
 
-    console::out("書き込んだディスクを読み返して照合します.\n");
+    console::out(tr("書き込んだディスクを読み返して照合します.\n"));
     std::map<int, TrackComparison> results;
     o = readBack(drive, source.tracks, all, &results);
     if (!o.completed)
@@ -86,7 +86,7 @@ Outcome DiskClient::verifiedWrite(int drive, ImageFile& image, const uint8_t* he
 
     const std::vector<int> differing = differingTracks(results);
     if (!differing.empty()) {
-        console::out("一致しない %d トラックを書き直します.\n", static_cast<int>(differing.size()));
+        console::out(tr("一致しない %d トラックを書き直します.\n"), static_cast<int>(differing.size()));
         o = startSequence(Step::WriteTrack, differing.front());
         if (o.completed && !queryMedium(drive, medium, true, &o, false))
             o.completed = false;
@@ -97,7 +97,7 @@ Outcome DiskClient::verifiedWrite(int drive, ImageFile& image, const uint8_t* he
             o = finishSequence(Outcome::done(Operation::VerifyRewrite), differing.back());
         if (!o.completed)
             return withWritten(o.in(Operation::VerifyRewrite), summary);
-        console::out("書き直したトラックを読み返して照合します.\n");
+        console::out(tr("書き直したトラックを読み返して照合します.\n"));
         o = readBack(drive, source.tracks, differing, &results);
         if (!o.completed)
             return withWritten(o, summary);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/i18n.h"
 #include "core/interrupt.h"
 #include "image/d88.h"
 #include "image/image_check.h"
@@ -85,7 +86,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify, const st
 {
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
-        console::err("指定されたディスクがありません.\n");
+        console::err(tr("指定されたディスクがありません.\n"));
         return imageFault(Step::ImageOpen, Cause::NoImage, -1, file);
     }
     d88::repairHeader(header);
@@ -93,7 +94,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify, const st
     const int trackCount = d88::trackCountFor(medium);
 
     const char* title = reinterpret_cast<const char*>(header + d88::kTitle);
-    console::out("[%s] (%s) を書き戻します.\n",
+    console::out(tr("[%s] (%s) を書き戻します.\n"),
                  console::fromCp932(std::string(title, strnlen(title, d88::kTitleLength))).c_str(),
                  d88::mediumName(medium));
 
@@ -104,7 +105,7 @@ Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify, const st
         return imageFault(Step::ImageRead, Cause::DamagedImage, check.track, file);
 
     if (capabilities().hasHdDrive == 0 && medium != d88::kMedium2D) {
-        console::out("この機種では %s のディスクイメージは書き戻しできません．\n",
+        console::out(tr("この機種では %s のディスクイメージは書き戻しできません．\n"),
                      d88::mediumName(medium));
         return Outcome::failed(Step::MediumQuery, Cause::Not2D).in(Operation::Write);
     }

@@ -79,13 +79,18 @@ TEST(Connect, HelloRefusedThreeTimes)
     EXPECT_EQ(sequences[2], static_cast<uint16_t>(sequences[0] + 2));
 }
 
+// An agent that never answers costs the hello's 3 x 3 s: the link's time-out
+// code on stdout, and on stderr that the agent is not running.
 TEST(Connect, SilentAgent)
 {
     e2e::TempDir dir;
-    e2e::Sim sim({"--silent-after", "0"}, dir.path());
-    auto r = runFerry2({"x", sim.portArg()}, dir.path());
+    e2e::Sim sim({"--silent-after", "0", "--sample"}, dir.path());
+    auto r = runFerry2({"r", sim.portArg(), "out.d88"}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(failure(-2)), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("88 が応答しません. ferry2 b でプログラムを転送し"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("終了しました。\n"), std::string::npos) << r.out;
 }
 
 TEST(Connect, BrokenRepliesGiveTheirLinkCodes)

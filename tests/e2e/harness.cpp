@@ -72,6 +72,13 @@ RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         setenv("LC_ALL", hooks.locale.c_str(), 1);
+        for (const std::string& change : hooks.environment) {
+            const size_t eq = change.find('=');
+            if (eq == std::string::npos)
+                unsetenv(change.c_str());
+            else
+                setenv(change.substr(0, eq).c_str(), change.c_str() + eq + 1, 1);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }

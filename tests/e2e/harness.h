@@ -39,6 +39,9 @@ struct RunHooks {
     std::function<void(pid_t)> whileRunning;
     // LC_ALL of the child.
     std::string locale = "C.UTF-8";
+    // Changes to the child's environment after LC_ALL is set from locale:
+    // "NAME=value" sets NAME, a bare "NAME" removes it.
+    std::vector<std::string> environment;
 };
 
 // Runs ferry2 with args in cwd; stdinText is its whole standard input (closed

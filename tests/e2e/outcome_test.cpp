@@ -90,12 +90,12 @@ const FaultRow kRows[] = {
      "データが壊れています", "02", Image::Untouched},
     {"medium reply bad sequence", 'r', {"--bad-seq", "4"}, "ディスクの確認",
      "応答の順序が食い違っています", "02", Image::Untouched},
-    {"medium 255", 'r', {"--unknown-medium"}, "ディスクの確認", "ディスクの種類が特定できません",
+    {"medium 255", 'r', {"--unknown-medium"}, "ディスクの確認", "-m でメディアを指定して",
      "02", Image::Untouched},
     {"medium other", 'r', {"--disk-error", "7"}, "ディスクの確認",
-     "ディスク操作に関するエラーが生じました (7)", "02", Image::Untouched},
+     "ディスクとドライブを確認してください (応答 7)", "02", Image::Untouched},
     {"medium 254, no key", 'r', {"--no-disk-until", "100"}, "ディスクの確認",
-     "キー入力がないため中止しました", "02", Image::Untouched},
+     "ドライブにディスクを入れてから実行してください", "02", Image::Untouched},
     // Begin.
     {"begin refused", 'r', {"--refuse", "3", "--refuse-count", "3"}, "読み込みの開始",
      "コマンドが拒否されました", "03", Image::InProgress},
@@ -144,11 +144,11 @@ const FaultRow kRows[] = {
     {"write track 5 reply bad sequence", 'w', {"--bad-seq", "16"}, "トラック 5 の書き込み",
      "応答の順序が食い違っています", "0905", Image::None},
     {"write-protected", 'w', {"--write-protect"}, "ディスクの確認",
-     "ディスクはライトプロテクトされています", "02", Image::None},
+     "プロテクトを外してから実行してください", "02", Image::None},
     {"write medium 255", 'w', {"--unknown-medium"}, "ディスクの確認",
-     "ディスク操作に関するエラーが生じました (255)", "02", Image::None},
+     "ディスクとドライブを確認してください (応答 255)", "02", Image::None},
     {"write medium 254, no key", 'w', {"--no-disk-until", "100"}, "ディスクの確認",
-     "キー入力がないため中止しました", "02", Image::None},
+     "ドライブにディスクを入れてから実行してください", "02", Image::None},
 };
 
 TEST(Outcome, FaultMatrix)
@@ -207,14 +207,14 @@ TEST(Outcome, FaultMatrix)
     }
 }
 
-// Silence costs time-outs: the hello's 3 x 3 s, and a reply's 3 x 10 s.
-TEST(Outcome, SilentAgent)
+// An agent that falls silent in the middle of a read costs a reply's 3 x 10 s
+// (one that never answers is Connect.SilentAgent).
+TEST(Outcome, AgentMutedMidRead)
 {
     const struct {
         std::vector<std::string> sim;
         std::string err;
     } rows[] = {
-        {{"--silent-after", "0"}, "88 が応答しません. ferry2 b でプログラムを転送し"},
         {{"--mute-after", "8"}, "トラック 5 の読み込み: 応答がありません"},
     };
     for (const auto& row : rows) {

@@ -1,6 +1,7 @@
 // `s` against ferry88sim: which ROM files are written, their sizes and
 // contents, the bank requests and their fast flags.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -101,6 +102,39 @@ TEST(RomDump, FailedBankReceiveStops)
     EXPECT_NE(r.err.find("ROM バンク 40 (n88.rom) の受信: データが壊れています"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find("\n\n終了しました。"), std::string::npos);
+    EXPECT_FALSE(e2e::fileExists(dir.file("n88.rom")));
+    EXPECT_FALSE(e2e::fileExists(dir.file("n88.rom.part")));
+}
+
+// Ctrl-C in the middle of a ROM: the complete file of an earlier run stays as
+// it was, and no temporary file is left beside it.
+TEST(RomDump, InterruptKeepsTheEarlierFile)
+{
+    e2e::TempDir dir;
+    const std::vector<uint8_t> earlier(131072, 0xA5);
+    e2e::writeFile(dir.file("kanji1.rom"), earlier);
+    // Paced, so that kanji1.rom's 32 banks are still coming when the signal does.
+    e2e::Sim sim({"--roms", "0x0F", "--baud", "19200"}, dir.path());
+    bool sent = false;
+    e2e::RunHooks hooks;
+    hooks.whileRunning = [&](pid_t pid) {
+        if (sent)
+            return;
+        for (const auto& p : e2e::logPayloads(sim.logLines(), '!'))
+            if (p.rfind("0704", 0) == 0) {
+                kill(pid, SIGINT);
+                sent = true;
+                return;
+            }
+    };
+    auto r = e2e::runFerry2({"s", sim.portArg()}, dir.path(), "", 60000, hooks);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("すぐに止めるには, もう一度 Ctrl-C を押してください."), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("kanji1.rom は保存していません."), std::string::npos) << r.err;
+    EXPECT_TRUE(e2e::readFile(dir.file("kanji1.rom")) == earlier);
+    EXPECT_FALSE(e2e::fileExists(dir.file("kanji1.rom.part")));
 }
 
 } // namespace

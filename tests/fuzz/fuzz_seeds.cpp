@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "convert/hfe_writer.h"
+#include "image/hfe.h"
+#include "image/d88_image.h"
+#include "image/imd.h"
+#include "image/raw_image.h"
 #include "link/disk_client.h"
 #include "sim/agent_packet.h"
 #include "sim/d88_builder.h"
@@ -193,6 +198,19 @@ void trackSeeds(const std::string& name, const sim::Floppy& floppy)
     }
 }
 
+// The disk of a D88 file as IMD.
+void formatSeeds(const std::string& name, const std::string& path)
+{
+    DiskImage disk;
+    std::string error;
+    if (!loadD88Disk(path, 1, &disk, &error))
+        return;
+    Bytes bytes;
+    ImdLoss loss;
+    if (writeImd(disk, true, &bytes, &loss, &error))
+        put("imd", name + ".imd", bytes);
+}
+
 void imageSeeds(const std::string& name, const Bytes& file)
 {
     put("image", name, file);
@@ -206,7 +224,50 @@ void imageSeeds(const std::string& name, const Bytes& file)
     sim::Floppy floppy;
     if (floppy.load(scratch, nullptr))
         trackSeeds(name, floppy);
+    formatSeeds(name, scratch);
     std::remove(scratch.c_str());
+}
+
+// The sample floppy as HFE, cut to its first cylinder so that a seed stays
+// small, in both revisions.
+void hfeSeeds(const sim::Floppy& floppy)
+{
+    DiskImage disk;
+    disk.medium = floppy.medium();
+    for (int t = 0; t < floppy.trackCount(); ++t) {
+        d88::TrackRecords track;
+        for (const sim::Sector& s : floppy.track(t)) {
+            d88::SectorRecord r;
+            r.c = s.c;
+            r.h = s.h;
+            r.r = s.r;
+            r.n = s.n;
+            r.density = s.fm ? d88::kDensityFm : d88::kDensityMfm;
+            r.deleted = s.deleted ? d88::kDeletedMark : 0;
+            r.status = s.status;
+            r.data = s.data;
+            track.push_back(r);
+        }
+        disk.tracks.push_back(track);
+    }
+    Bytes file;
+    std::string error;
+    if (!writeHfe(disk, &file, &error) || file.size() < 2 * hfe::kBlockSize)
+        return;
+    const size_t list = hfe::kBlockSize;
+    const size_t blocks = file[list + 4] - file[list]; // blocks of one cylinder
+    for (int c : {0, 5}) {
+        Bytes cut(file.begin(), file.begin() + 2 * hfe::kBlockSize);
+        cut[hfe::kCylinders] = 1;
+        const size_t from = (file[list + 4 * c] | (file[list + 4 * c + 1] << 8)) * hfe::kBlockSize;
+        cut.insert(cut.end(), file.begin() + static_cast<long>(from),
+                   file.begin() + static_cast<long>(from + blocks * hfe::kBlockSize));
+        cut[list] = 2;
+        cut[list + 1] = 0;
+        put("hfe", "sample-cyl" + std::to_string(c) + ".hfe", cut);
+        std::copy(hfe::kSignatureV3, hfe::kSignatureV3 + 8, cut.begin());
+        put("hfe", "sample-cyl" + std::to_string(c) + "-v3.hfe", cut);
+    }
 }
 
 bool endsWith(const std::string& s, const std::string& tail)
@@ -235,6 +296,11 @@ int main(int argc, char** argv)
         put("image", "sample.d88", sampleFile), put("sim_d88", "sample.d88", sampleFile);
     std::remove(scratch.c_str());
     trackSeeds("sample", sample);
+    hfeSeeds(sample);
+
+    // A raw image of 1 cylinder, 2 heads, 4 sectors of 256 bytes, with its geometry.
+    put("raw", "c1h2s4n1", fuzz::FuzzWriter().u8(1).u8(0).u8(1).u8(3).u8(1).append(
+                                 Bytes(2048, 0xE5)).bytes);
 
     // A one-byte acknowledgement and an empty "$" reply.
     const uint8_t ack = 1;

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/closing.h"
 #include "app/options.h"
+#include "core/outcome.h"
 #include "core/verbose.h"
 
 namespace {
@@ -204,6 +206,10 @@ TEST(Options, LongOptionsAndRequests)
         EXPECT_EQ(p.options.retries, row.retries) << label;
         EXPECT_EQ(p.options.svgPath, row.svg) << label;
     }
+    Parsed image = parse({"w", "--image=3", "a.d88"});
+    ASSERT_TRUE(image.ok);
+    EXPECT_EQ(image.options.imageIndex, 3);
+    EXPECT_EQ(image.options.fileArg, "a.d88");
     Parsed two = parse({"i", "a.d88;2", "b.d88"});
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(two.options.fileArg, "a.d88;2");
@@ -219,6 +225,70 @@ TEST(Options, AtoiValue)
                 {"x3", 0},   {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
     for (const auto& row : rows)
         EXPECT_EQ(atoiValue(row.text), row.value) << row.text;
+}
+
+// A mistyped letter connects only as a check: when that fails, the message
+// says the letter is no command and does not send the user to upload the agent.
+TEST(Closing, MistypedLetterGetsNoUploadAdvice)
+{
+    for (int command : {'x', 'r'}) {
+        Outcome o = Outcome::failed(Step::Connect, Cause::NoAnswer);
+        if (command == 'x')
+            o.notACommand = command;
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(closeRun(o), 1);
+        const std::string err = testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(err.find("ferry2 b") == std::string::npos, command == 'x') << err;
+        EXPECT_EQ(err.find("x はコマンドではありません") != std::string::npos, command == 'x') << err;
+    }
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(Options, ConvertOptions)
+{
+    struct Row {
+        std::vector<std::string> args;
+        ParseResult result;
+        const char *from, *to, *geometry;
+        bool lossy;
+        int image;
+    } rows[] = {
+        {{"c", "a.d88", "b.hfe"}, ParseResult::Run, "", "", "", false, 0},
+        {{"c", "--from", "imd", "--to=raw", "a", "b"}, ParseResult::Run, "imd", "raw", "", false, 0},
+        {{"c", "--lossy", "a", "b.imd"}, ParseResult::Run, "", "", "", true, 0},
+        {{"c", "a.bin", "b.d88", "--geometry", "35,2,16,1"}, ParseResult::Run, "", "", "35,2,16,1",
+         false, 0},
+        {{"c", "--image", "3", "a.d88", "b.d88"}, ParseResult::Run, "", "", "", false, 3},
+        {{"c", "a.d88"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "a", "b", "c"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--to", "adf", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--geometry", "35,2,16", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--lossy=1", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"c", "--image", "0", "a", "b"}, ParseResult::Usage, "", "", "", false, 0},
+        {{"w", "--lossy", "a"}, ParseResult::Usage, "", "", "", false, 0},   // c only
+        {{"i", "--from", "hfe", "a"}, ParseResult::Usage, "", "", "", false, 0},
+    };
+    for (const auto& row : rows) {
+        std::string label;
+        for (const auto& a : row.args)
+            label += a + " ";
+        Parsed p = parse(row.args);
+        EXPECT_EQ(static_cast<int>(p.result), static_cast<int>(row.result)) << label;
+        if (p.result != ParseResult::Run)
+            continue;
+        EXPECT_EQ(p.options.fromFormat, row.from) << label;
+        EXPECT_EQ(p.options.toFormat, row.to) << label;
+        EXPECT_EQ(p.options.geometry, row.geometry) << label;
+        EXPECT_EQ(p.options.lossy, row.lossy) << label;
+        EXPECT_EQ(p.options.imageIndex, row.image) << label;
+        EXPECT_EQ(p.options.fileArg2.empty(), false) << label;
+    }
 }
 
 } // namespace

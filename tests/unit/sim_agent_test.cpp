@@ -368,6 +368,26 @@ Bytes patternBank(int bank)
     return b;
 }
 
+// With pacing on, a byte from the client is handed over only once it would
+// have arrived at the client's port speed: 96 bytes at 9600 bit/s take 100 ms
+// of line time, however fast the pseudo-terminal carries them. (A lower bound
+// only: the line model, not a performance figure.)
+TEST(SimPtyPort, PacingHoldsInputForItsLineTime)
+{
+    sim::PtyPort port;
+    std::string error;
+    ASSERT_TRUE(port.open(&error)) << error;
+    port.setPacing(9600);
+    TestClient client;
+    ASSERT_TRUE(client.open(port.slavePath(), 9600));
+    const Bytes bytes(96, 0x41);
+    const auto start = Clock::now();
+    client.sendRaw(bytes);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(port.readByte(2000), 0x41) << i;
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+}
+
 TEST(SimAgent, ReadSessionAtDoubleSpeed)
 {
     sim::SimOptions o;
@@ -920,6 +940,40 @@ TEST(SimOptionsParse, ValuesAndErrors)
         EXPECT_FALSE(sim::parseSimOptions(int(args.size()), args.data(), &x, &error))
             << args[1];
     }
+}
+
+// --help and -h ask for the usage text; --version asks for the program's
+// version unless a value follows it, which is the agent's version.
+TEST(SimOptionsParse, HelpAndVersion)
+{
+    struct Row {
+        std::vector<const char*> args;
+        bool help, showVersion;
+        int agentMinor;
+    } rows[] = {
+        {{"--help"}, true, false, 6},
+        {{"-h"}, true, false, 6},
+        {{"--sample", "--help", "--blank1", "2D"}, true, false, 6},
+        {{"--version"}, false, true, 6},
+        {{"--version", "--sample"}, false, true, 6},
+        {{"--version", "2.07"}, false, false, 7},
+        {{"--version=2.08"}, false, false, 8},
+    };
+    for (const Row& row : rows) {
+        std::vector<const char*> args = {"ferry88sim"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        sim::SimOptions o;
+        std::string error;
+        ASSERT_TRUE(sim::parseSimOptions(int(args.size()), args.data(), &o, &error))
+            << row.args[0] << ": " << error;
+        EXPECT_EQ(o.help, row.help) << row.args[0];
+        EXPECT_EQ(o.showVersion, row.showVersion) << row.args[0];
+        EXPECT_EQ(o.agentMinor, row.agentMinor) << row.args[0];
+    }
+    const std::vector<const char*> bad = {"ferry88sim", "--version", "two"};
+    sim::SimOptions o;
+    std::string error;
+    EXPECT_FALSE(sim::parseSimOptions(int(bad.size()), bad.data(), &o, &error));
 }
 
 // The fault options: each good value as it lands in the options (repeated

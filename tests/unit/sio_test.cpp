@@ -2,6 +2,9 @@
 #include "link/sio.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -9,7 +12,9 @@
 
 #include "tests/support/hex_dump.h"
 #include "tests/support/pty_master.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/verbose_scope.h"
+#include "link/serial_ports.h"
 
 namespace {
 
@@ -205,6 +210,40 @@ TEST(Sio, ClosedPortRefusesTransfers)
     EXPECT_EQ(1, port.read(&byte, 1));
     EXPECT_EQ(1, port.write(&byte, 1));
     EXPECT_FALSE(port.setSpeed(19200));
+}
+
+// A group is named only when joining it lets the user read and write the
+// device; a device only its owner may open is said to be so.
+TEST(SerialPorts, AccessNamesAGroupOnlyWhenItMayReadAndWrite)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "setting a file's owner and group needs root";
+    const struct group* dialout = getgrnam("dialout");
+    if (dialout == nullptr)
+        GTEST_SKIP() << "no group dialout on this machine";
+    const testsupport::TempDir dir;
+    const std::string device = dir.write("ttyTEST", {});
+    const struct {
+        gid_t gid;
+        mode_t mode;
+        DeviceAccess::Kind kind;
+        const char* name;   // the group or the owner named
+    } rows[] = {
+        {dialout->gr_gid, 0660, DeviceAccess::Group, "dialout"},
+        {dialout->gr_gid, 0640, DeviceAccess::OwnerOnly, "root"},   // the group may only read
+        {0, 0600, DeviceAccess::OwnerOnly, "root"},
+        {0, 0660, DeviceAccess::Other, ""},   // group root is no group to join
+        {0, 0666, DeviceAccess::Other, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.gid) + " " + std::to_string(row.mode));
+        ASSERT_EQ(chown(device.c_str(), 0, row.gid), 0);
+        ASSERT_EQ(chmod(device.c_str(), row.mode), 0);
+        const DeviceAccess access = deviceAccess(device);
+        EXPECT_EQ(access.kind, row.kind);
+        EXPECT_EQ(row.kind == DeviceAccess::Group ? access.group : access.owner, row.name);
+    }
+    EXPECT_EQ(deviceAccess(dir.file("missing")).kind, DeviceAccess::Unknown);
 }
 
 } // namespace

@@ -475,13 +475,14 @@ struct CommandRun {
     std::string out, err;
 };
 
-CommandRun command(const std::string& fileArg)
+CommandRun command(const std::string& fileArg, int imageIndex = 0)
 {
     DiskClient client;
     RunOptions options;
     options.command = 'w';
     options.hasFileArg = true;
     options.fileArg = fileArg;
+    options.imageIndex = imageIndex;
     CommandRun run;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -518,6 +519,10 @@ TEST(WriteCommand, SelectsTheImageNamedAfterTheSemicolon)
             << run.out;
         EXPECT_EQ(run.err, "");
     }
+    // --image N picks the image the way ;N does.
+    const CommandRun byOption = command(path, 3);
+    EXPECT_EQ(byOption.outcome.cause, Cause::Not2D);
+    EXPECT_EQ(byOption.out.rfind(c("[THREE] (2HD)"), 0), 0u) << byOption.out;
 }
 
 TEST(WriteCommand, NoImageThereIsNoDisk)

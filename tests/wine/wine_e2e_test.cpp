@@ -90,9 +90,12 @@ std::string crlfToLf(const std::string& text)
 }
 
 WinRun runWin(const std::vector<std::string>& args, const std::string& cwd,
-              const std::string& stdinText = "", int timeoutMs = 90000)
+              const std::string& stdinText = "", int timeoutMs = 90000,
+              const std::vector<std::string>& environment = {})
 {
-    e2e::RunResult raw = e2e::runFerry2(args, cwd, stdinText, timeoutMs);
+    e2e::RunHooks hooks;
+    hooks.environment = environment;   // see e2e::RunHooks
+    e2e::RunResult raw = e2e::runFerry2(args, cwd, stdinText, timeoutMs, hooks);
     WinRun run;
     run.status = raw.status;
     run.timedOut = raw.timedOut;
@@ -515,6 +518,61 @@ TEST(WineOutcome, FailuresAndVerifiedWrites)
     EXPECT_NE(w.out.find("照合しました (84 トラック, 書き直し 1 トラック)"), std::string::npos)
         << describe(w);
     expectCleanLog(s.sim.logLines(), true, "w --verify");
+}
+
+// ---- message language ------------------------------------------------------------
+
+// Bytes of 0x80 and above outside "[...]", where a title shows.
+std::string nonAsciiOutsideTitles(const std::string& text)
+{
+    std::string found;
+    bool inTitle = false;
+    for (unsigned char c : text) {
+        if (c == '[' || c == ']')
+            inTitle = c == '[';
+        else if (c == '\n')
+            inTitle = false;
+        else if (c >= 0x80 && !inTitle)
+            found += static_cast<char>(c);
+    }
+    return found;
+}
+
+const std::vector<std::string> kNoLocale = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+
+// LANG reaches the Windows program through Wine's environment, as it would
+// from a Windows user's own setting: English, with the title still in CP932.
+TEST(WineLanguage, EnglishLocaleGetsEnglish)
+{
+    prepare();
+    e2e::TempDir dir;
+    sim::D88Builder image(0x00);
+    for (int t = 0; t < 8; ++t)
+        image.addRegularTrack(t, 16, 1);
+    image.setTitleBytes({0xC3, 0xDE, 0xD0, 0xB0, 0x8A, 0xBF, 0x8E, 0x9A});   // ﾃﾞﾐｰ漢字
+    e2e::writeFile(dir.file("src.d88"), image.build());
+    SimOnCom s({"--blank1", "2D"}, dir.path());
+    ASSERT_TRUE(s.sim.started() && s.com.ready());
+    std::vector<std::string> english = kNoLocale;
+    english.push_back("LANG=en_US.UTF-8");
+    auto w = runWin({"w", "--verify", s.com.arg(), "src.d88"}, dir.path(), "", 90000, english);
+    EXPECT_EQ(w.status, 0) << describe(w);
+    EXPECT_NE(w.out.find("Writing back [ﾃﾞﾐｰ漢字] (2D).\n"), std::string::npos) << describe(w);
+    EXPECT_NE(w.out.find(", verified (84 tracks)\nDone.\n"), std::string::npos) << describe(w);
+    EXPECT_EQ(nonAsciiOutsideTitles(w.rawOut), "") << hexOf(w.rawOut, 4096);
+}
+
+// With no locale variable the UI language decides. Wine reports the one of
+// its own locale, which without LANG and LC_* is US English.
+TEST(WineLanguage, NoLocaleVariableFollowsTheUiLanguage)
+{
+    prepare();
+    e2e::TempDir dir;
+    auto r = runWin({"--help"}, dir.path(), "", 90000, kNoLocale);
+    EXPECT_EQ(r.status, 0) << describe(r);
+    EXPECT_NE(r.out.find("          sends the program to the PC-8801\n"), std::string::npos)
+        << "expected English (Wine's UI language is en-US without a locale)\n" << describe(r);
+    EXPECT_EQ(nonAsciiOutsideTitles(r.rawOut), "") << describe(r);
 }
 
 } // namespace

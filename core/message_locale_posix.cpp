@@ -1,0 +1,6 @@
+#include "core/message_locale.h"
+
+std::string messageLocale()
+{
+    return messageLocaleFromEnvironment();
+}
