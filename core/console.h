@@ -5,7 +5,11 @@
 // as it is). Both streams are flushed after every call, so progress lines ending
 // in "\r" show at once and the two streams keep their order.
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// libstdc++ on mingw-w64 formats through mingw's own C99 printf (%zu, %lld),
+// not the system's: check the formats as such.
+#define FERRY2_PRINTF(a, b) __attribute__((format(gnu_printf, a, b)))
+#elif defined(__GNUC__)
 #define FERRY2_PRINTF(a, b) __attribute__((format(printf, a, b)))
 #else
 #define FERRY2_PRINTF(a, b)
