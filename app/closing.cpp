@@ -11,7 +11,6 @@
 #include "core/console.h"
 #include "core/i18n.h"
 #include "core/outcome.h"
-#include "core/run_options.h"
 #include "core/system_error.h"
 #include "core/verbose.h"
 #include "image/d88.h"
@@ -43,7 +42,10 @@ std::string stepText(const Outcome& o)
     case Step::MediumQuery: return tr("ディスクの確認");
     case Step::Begin: return tr("読み込みの開始");
     case Step::ReadTrack: return format(tr("トラック %d の読み込み"), o.where);
-    case Step::WriteTrack: return format(tr("トラック %d の書き込み"), o.where);
+    case Step::WriteTrack:
+        if (o.operation == Operation::VerifyRewrite)
+            return format(tr("トラック %d の書き直し"), o.where);
+        return format(tr("トラック %d の書き込み"), o.where);
     case Step::VerifyTrack: return format(tr("トラック %d の照合"), o.where);
     case Step::RomBank:
         return format(tr("ROM バンク %02X%s の受信"), o.where,
@@ -67,8 +69,42 @@ std::string reasonText(int systemError)
     return systemError != 0 ? " (" + systemErrorText(systemError) + ")" : "";
 }
 
+// A verified write's read-back or rewrite: every track was written before
+// it; how far the phase got.
+bool inVerifyPhase(const Outcome& o)
+{
+    return o.operation == Operation::VerifyReadBack || o.operation == Operation::VerifyRewrite;
+}
+
+std::string verifyPhaseText(const Outcome& o)
+{
+    std::string text = format(tr("%d トラックすべて書き込み済みです."), o.write.tracksWritten);
+    if (o.lastDone >= 0)
+        text += " " + format(o.operation == Operation::VerifyRewrite
+                                 ? tr("トラック %d まで書き直しました.")
+                                 : tr("トラック %d まで照合しました."),
+                             o.lastDone);
+    return text;
+}
+
+// How far an interrupted operation got.
+std::string interruptedText(const Outcome& o)
+{
+    if (inVerifyPhase(o))
+        return " " + verifyPhaseText(o);
+    if (o.lastDone >= 0 && o.step == Step::RomBank)
+        return format(tr(" ROM バンク %02X まで受信しました."), o.lastDone);
+    if (o.lastDone >= 0 && o.operation == Operation::Write)
+        return format(tr(" トラック %d まで書き込みました."), o.lastDone);
+    if (o.lastDone >= 0)
+        return format(tr(" トラック %d まで読み込みました."), o.lastDone);
+    if (o.step == Step::ReadTrack || o.step == Step::WriteTrack)
+        return tr(" トラックはひとつも終わっていません.");
+    return "";
+}
+
 // The cause in words, then what to do.
-std::string causeText(const Outcome& o, int command)
+std::string causeText(const Outcome& o)
 {
     switch (o.cause) {
     case Cause::None:
@@ -94,14 +130,11 @@ std::string causeText(const Outcome& o, int command)
         return tr("88 側のバージョンが一致しません. ferry2 b でこの版のプログラムを転送してください.");
     // The medium query's own line has said what the drive answered: the step
     // and what to do are what is left to say.
-    case Cause::UnknownMedium:
-        return tr("ディスクを確かめるか, -m でメディアを指定してください.");
+    case Cause::UnknownMedium: return tr("ディスクを確かめるか, -m でメディアを指定してください.");
     case Cause::DiskError:
-        return format(tr("ディスクとドライブを確認してください (応答 %d)."), o.detail);
-    case Cause::WriteProtected:
-        return tr("プロテクトを外してから実行してください.");
-    case Cause::Not2D:
-        return tr("2D のディスクとディスクイメージだけを使えます.");
+        return format(tr("ディスクとドライブを確認してください (応答 %d)."), o.mediumAnswer);
+    case Cause::WriteProtected: return tr("プロテクトを外してから実行してください.");
+    case Cause::Not2D: return tr("2D のディスクとディスクイメージだけを使えます.");
     case Cause::OtherDisk:
         return tr("中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
                   "入れるか, --resume を付けずに実行して最初から読み込んでください.");
@@ -109,29 +142,18 @@ std::string causeText(const Outcome& o, int command)
         return format(tr("中断した読み込みとメディアが違います (ドライブのディスクは %s). 同じ"
                          "ディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
                          "ください."),
-                      d88::mediumName(o.detail));
+                      d88::mediumName(o.mediumAnswer));
     case Cause::FileError:
     case Cause::DamagedImage:
     case Cause::NoImage:
     case Cause::NotResumable:
     case Cause::FolderMissing: return "";
-    case Cause::Interrupted: {
-        std::string done;
-        if (o.lastDone >= 0 && o.step == Step::RomBank)
-            done = format(tr(" ROM バンク %02X まで受信しました."), o.lastDone);
-        else if (o.lastDone >= 0 && command == 'w')
-            done = format(tr(" トラック %d まで書き込みました."), o.lastDone);
-        else if (o.lastDone >= 0)
-            done = format(tr(" トラック %d まで読み込みました."), o.lastDone);
-        else if (o.step == Step::ReadTrack || o.step == Step::WriteTrack)
-            done = tr(" トラックはひとつも終わっていません.");
-        return tr("中断しました.") + done;
-    }
+    case Cause::Interrupted: return tr("中断しました.") + interruptedText(o);
     case Cause::NoKey: return tr("ドライブにディスクを入れてから実行してください.");
     case Cause::VerifyMismatch:
         return format(tr("書き直しても一致しないトラックが %d あります. ディスクを替えて"
                          "書き込み直してください."),
-                      o.summary.tracksDiffering);
+                      o.write.verify.tracksDiffering);
     }
     return "";
 }
@@ -140,7 +162,7 @@ std::string causeText(const Outcome& o, int command)
 // what to do about it.
 void reportPort(const Outcome& o)
 {
-    const auto fault = static_cast<OpenFault>(o.detail);
+    const OpenFault fault = o.portFault;
     const std::string device = o.file;
     if (fault == OpenFault::BadNumber) {
         console::err(tr("通信ポート番号は 1 以上で指定してください (-p1 が COM1 と /dev/ttyS0 です).\n"));
@@ -195,81 +217,93 @@ void reportPort(const Outcome& o)
     }
 }
 
+// An image file that could not be opened or used.
+std::string imageOpenMessage(const Outcome& o)
+{
+    const char* name = o.file.c_str();
+    if (o.cause == Cause::NoImage)
+        return format(tr("ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
+                         "中身を確認してください."),
+                      name, shellQuoted(o.file).c_str());
+    if (o.cause == Cause::FolderMissing) {
+        const std::string::size_type slash = o.file.find_last_of("/\\");
+        const std::string folder = slash == std::string::npos ? "." : o.file.substr(0, slash);
+        return format(tr("ディスクイメージ %s を作れません: フォルダ %s がありません. "
+                         "フォルダを作るか, あるフォルダを指定してください."),
+                      name, folder.c_str());
+    }
+    if (o.cause == Cause::DamagedImage)
+        return format(tr("ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
+                         "ファイルに読み込んでください."),
+                      name);
+    return format(tr("ディスクイメージ %s を開けません%s.%s"), name,
+                  reasonText(o.systemError).c_str(),
+                  o.operation == Operation::Read ? tr(" フォルダの書き込みの権限を確認してください.")
+                                                 : "");
+}
+
 // A file that could not be read, written or used, in one sentence each.
-std::string fileMessage(const Outcome& o, int command)
+std::string fileMessage(const Outcome& o)
 {
     const char* name = o.file.c_str();
     const std::string reason = reasonText(o.systemError);
-    char text[512];
     switch (o.step) {
     case Step::LoaderFile:
-        if (o.systemError == 0)
-            std::snprintf(text, sizeof text,
-                          tr("%s が空です. 正しいファイルをこのフォルダに置いてください."), name);
-        else
-            std::snprintf(text, sizeof text,
-                          tr("%s を読めません%s. ferry2 を実行するフォルダに置いてください."), name,
-                          reason.c_str());
         // What the file is, where it is looked for, and how the PC-8801 side starts.
-        return text + std::string("\n") +
+        return (o.systemError == 0
+                    ? format(tr("%s が空です. 正しいファイルをこのフォルダに置いてください."), name)
+                    : format(tr("%s を読めません%s. ferry2 を実行するフォルダに置いてください."),
+                             name, reason.c_str())) +
+               "\n" +
                tr("ferry2.bas は 88 側の転送プログラムに付いてくる BASIC のローダーで, ferry2 には"
                   "含まれていません. ferry2 b はいまのフォルダからこれを読みます. 88 で "
                   "load \"COM:N81X\" と入力してから ferry2 b を実行し, 転送が終わったら 88 で run "
                   "を実行すると, 88 側のプログラムが動き出します.");
-    case Step::ImageOpen:
-        if (o.cause == Cause::NoImage)
-            std::snprintf(text, sizeof text,
-                          tr("ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
-                             "中身を確認してください."),
-                          name, shellQuoted(o.file).c_str());
-        else if (o.cause == Cause::FolderMissing) {
-            const std::string::size_type slash = o.file.find_last_of("/\\");
-            const std::string folder = slash == std::string::npos ? "." : o.file.substr(0, slash);
-            std::snprintf(text, sizeof text,
-                          tr("ディスクイメージ %s を作れません: フォルダ %s がありません. "
-                             "フォルダを作るか, あるフォルダを指定してください."),
-                          name, folder.c_str());
-        } else if (o.cause == Cause::DamagedImage)
-            std::snprintf(text, sizeof text,
-                          tr("ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
-                             "ファイルに読み込んでください."),
-                          name);
-        else
-            std::snprintf(text, sizeof text, tr("ディスクイメージ %s を開けません%s.%s"), name,
-                          reason.c_str(),
-                          command == 'r' ? tr(" フォルダの書き込みの権限を確認してください.") : "");
-        return text;
+    case Step::ImageOpen: return imageOpenMessage(o);
     case Step::ImageRead:
         if (o.cause == Cause::NotResumable)
-            std::snprintf(text, sizeof text,
-                          tr("ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
-                          "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
+            return format(tr("ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
+                             "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
                              "実行すると, 最初から読み込み直します."),
                           name);
-        else if (o.where >= 0)
-            std::snprintf(text, sizeof text,
-                          tr("ディスクイメージ %s が壊れています (トラック %d). 書き戻せません."), name,
-                          o.where);
-        else
-            std::snprintf(text, sizeof text, tr("ディスクイメージ %s が壊れています. 書き戻せません."),
-                          name);
-        return text;
+        if (o.where >= 0)
+            return format(tr("ディスクイメージ %s が壊れています (トラック %d). 書き戻せません."),
+                          name, o.where);
+        return format(tr("ディスクイメージ %s が壊れています. 書き戻せません."), name);
     case Step::RomFile:
-        std::snprintf(text, sizeof text,
-                      tr("ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+        return format(tr("ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
                          "確認してください."),
                       name, reason.c_str());
-        return text;
     default:
-        std::snprintf(text, sizeof text,
-                      tr("ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+        return format(tr("ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
                          "確認してください."),
                       name, reason.c_str());
-        return text;
     }
 }
 
-void reportFailure(const Outcome& o, int command)
+// The line that names the step and the cause.
+std::string failureLine(const Outcome& o)
+{
+    if (o.notACommand != 0) {
+        // A mistyped letter: the connection was only a check, so no advice to
+        // upload the agent again, just the cause in its first sentence.
+        const std::string cause = causeText(o);
+        const std::string::size_type stop = cause.find(". ");
+        return format(tr("%c はコマンドではありません (b, s, r, w, i のどれかです). 88 との接続も"
+                         "できませんでした: %s"),
+                      o.notACommand,
+                      (stop == std::string::npos ? cause : cause.substr(0, stop + 1)).c_str());
+    }
+    if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
+        return tr("88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
+                  "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
+                  "確認してください.");
+    if (o.side() == Side::ImageFile)
+        return fileMessage(o);
+    return stepText(o) + ": " + causeText(o);
+}
+
+void reportFailure(const Outcome& o)
 {
     if (o.step == Step::Port) {
         reportPort(o);
@@ -282,36 +316,18 @@ void reportFailure(const Outcome& o, int command)
             console::err("%s\n", note.c_str());
         return;
     }
-    std::string line;
-    if (o.side() == Side::ImageFile)
-        line = fileMessage(o, command);
-    else
-        line = stepText(o) + ": " + causeText(o, command);
-    const bool isCommand = command == 'b' || command == 's' || command == 'r' || command == 'w';
-    if (o.step == Step::Connect && !isCommand) {
-        // A mistyped letter: the connection was only a check, so no advice to
-        // upload the agent again, just the cause in its first sentence.
-        const std::string cause = causeText(o, command);
-        const std::string::size_type stop = cause.find(". ");
-        char text[512];
-        std::snprintf(text, sizeof text,
-                      tr("%c はコマンドではありません (b, s, r, w, i のどれかです). 88 との接続も"
-                         "できませんでした: %s"),
-                      command, (stop == std::string::npos ? cause : cause.substr(0, stop + 1)).c_str());
-        line = text;
-    } else if (o.step == Step::Connect && o.cause == Cause::NoAnswer)
-        line = tr("88 が応答しません. ferry2 b でプログラムを転送し, 88 で load \"COM:N81X\" と "
-               "run を実行してから, もう一度試してください. ケーブルと通信速度 (-1/-9) も"
-                  "確認してください.");
-    console::err("%s\n", line.c_str());
+    console::err("%s\n", failureLine(o).c_str());
+    if (inVerifyPhase(o) && o.cause != Cause::Interrupted && o.cause != Cause::VerifyMismatch)
+        console::err("%s\n", verifyPhaseText(o).c_str());
     for (const std::string& note : o.notes)
         console::err("  %s\n", note.c_str());
     // Each ROM is put in place only whole (transfer/dump_roms.cpp).
     if (o.romNotSaved)
         console::err(tr("%s は保存していません. 前に吸い出した %s があれば, そのまま残っています.\n"),
                      o.file.c_str(), o.file.c_str());
-    if (command == 'r' && (o.step == Step::ReadTrack || o.step == Step::Begin ||
-                           (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
+    if (o.operation == Operation::Read &&
+        (o.step == Step::ReadTrack || o.step == Step::Begin ||
+         (o.step == Step::ImageWrite && o.lastDone >= 0)) &&
         o.cause != Cause::OtherDisk)
         console::err(tr("読み込み途中のディスクイメージは, 同じ r に --resume を付けると続きから"
                         "読み込めます (付けなければ最初から読み込み直して置き換えます).\n"));
@@ -321,56 +337,60 @@ void reportFailure(const Outcome& o, int command)
         console::err("end command sent\n");
 }
 
-void printSummary(const Outcome& o, const RunOptions& options)
+void printReadSummary(const ReadSummary& s)
 {
-    const Summary& s = o.summary;
-    if (options.command == 'r') {
-        // Tracks kept from an interrupted read and tracks read again only
-        // where the run had them.
-        std::string extra;
-        if (s.resumedTracks > 0)
-            extra += format(tr(", 中断前から %d トラック"), s.resumedTracks);
-        if (options.retries > 0)
-            extra += format(tr(", 読み直し %d トラック"), s.retriedTracks);
-        console::out(tr("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
-                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
-                        "-> %s;%d\n"),
-                     s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
-                     s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
-                     extra.c_str(), static_cast<unsigned>(s.imageBytes), options.fileArg.c_str(),
-                     s.imageIndex);
-    } else if (options.command == 'w') {
-        std::string verified;
-        if (s.verified) {
-            verified = format(tr(", 照合しました (%d トラック"), s.tracksVerified);
-            if (s.tracksRewritten > 0)
-                verified += format(tr(", 書き直し %d トラック"), s.tracksRewritten);
-            if (s.tracksUnverifiable > 0)
-                verified += format(tr(", 読み返せないトラック %d"), s.tracksUnverifiable);
-            if (s.sectorsLeftOut > 0)
-                verified += format(tr(", 書き込み量を超えて照合しないセクタ %d"), s.sectorsLeftOut);
-            if (s.extraSectors > 0)
-                verified += format(tr(", イメージにないセクタ %d"), s.extraSectors);
-            verified += ")";
-        }
-        // The byte count as text: a PRIu64 in a message would not survive its translation.
-        console::out(tr("結果: %d トラック書き込み, 送信 %s バイト%s\n"), s.tracksWritten,
-                     std::to_string(static_cast<uint64_t>(s.wireBytes)).c_str(), verified.c_str());
+    // Tracks kept from an interrupted read and tracks read again only where
+    // the run had them.
+    std::string extra;
+    if (s.resumedTracks > 0)
+        extra += format(tr(", 中断前から %d トラック"), s.resumedTracks);
+    if (s.retriesAsked)
+        extra += format(tr(", 読み直し %d トラック"), s.retriedTracks);
+    console::out(tr("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
+                    "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
+                    "-> %s;%d\n"),
+                 s.formattedTracks + s.unformattedTracks, s.unformattedTracks, s.sectors,
+                 s.idCrcErrors, s.dataCrcErrors, s.missingAddressMarks, s.deletedSectors,
+                 extra.c_str(), static_cast<unsigned>(s.imageBytes), s.file.c_str(), s.imageIndex);
+}
+
+void printWriteSummary(const WriteSummary& s)
+{
+    std::string verified;
+    const VerifySummary& v = s.verify;
+    if (v.verified) {
+        verified = format(tr(", 照合しました (%d トラック"), v.tracksVerified);
+        if (v.tracksRewritten > 0)
+            verified += format(tr(", 書き直し %d トラック"), v.tracksRewritten);
+        if (v.tracksUnverifiable > 0)
+            verified += format(tr(", 読み返せないトラック %d"), v.tracksUnverifiable);
+        if (v.sectorsLeftOut > 0)
+            verified += format(tr(", 書き込み量を超えて照合しないセクタ %d"), v.sectorsLeftOut);
+        if (v.extraSectors > 0)
+            verified += format(tr(", イメージにないセクタ %d"), v.extraSectors);
+        verified += ")";
     }
+    // The byte count as text: a PRIu64 in a message would not survive its translation.
+    console::out(tr("結果: %d トラック書き込み, 送信 %s バイト%s\n"), s.tracksWritten,
+                 std::to_string(static_cast<uint64_t>(s.wireBytes)).c_str(), verified.c_str());
 }
 
 } // namespace
 
-int closeRun(const Outcome& outcome, const RunOptions& options)
+int closeRun(const Outcome& outcome)
 {
-    if (outcome.completed) {
-        // The loader upload has said "完了しました." already.
-        if (options.command == 'b')
-            return 0;
-        printSummary(outcome, options);
-        console::out(tr("終了しました。\n"));
-        return 0;
+    if (!outcome.completed) {
+        if (!outcome.reported)
+            reportFailure(outcome);
+        return 1;
     }
-    reportFailure(outcome, options.command);
-    return 1;
+    switch (outcome.operation) {
+    case Operation::Upload: return 0;  // the upload has said "完了しました." already
+    case Operation::Inspect: return 0; // i has printed its own verdict
+    case Operation::Read: printReadSummary(outcome.read); break;
+    case Operation::Write: printWriteSummary(outcome.write); break;
+    default: break;
+    }
+    console::out(tr("終了しました。\n"));
+    return 0;
 }

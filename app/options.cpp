@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -50,14 +51,21 @@ int atoiValue(const char* text)
 
 void setTitle(RunOptions& options, const char* argument)
 {
-    const std::string cp932 = console::argumentToCp932(argument);
-    size_t length = 0;
-    // Up to 16 bytes, and never the lead byte of a character without its trail.
-    while (length < cp932.size() && length < 16) {
-        const size_t step = console::isCp932Lead(static_cast<unsigned char>(cp932[length])) ? 2 : 1;
-        if (length + step > 16 || length + step > cp932.size())
-            break;
-        length += step;
+    bool converted = false;
+    const std::string cp932 = console::argumentToCp932(argument, &converted);
+    const size_t most = d88::kTitleLength;
+    size_t length = std::min(cp932.size(), most);
+    // Bytes this program converted are CP932 for sure: never the lead byte of
+    // a character without its trail. Others are copied as they came.
+    if (converted) {
+        length = 0;
+        while (length < cp932.size()) {
+            const bool lead = console::isCp932Lead(static_cast<unsigned char>(cp932[length]));
+            const size_t step = lead ? 2 : 1;
+            if (length + step > most || length + step > cp932.size())
+                break;
+            length += step;
+        }
     }
     std::memset(options.title, 0, sizeof options.title);
     std::memcpy(options.title, cp932.data(), length);
@@ -79,6 +87,54 @@ std::string problemText(const char* format, const std::string& argument)
 bool isDigits(const std::string& s)
 {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The value of a long option that takes one, checked and stored.
+LongResult setLongValue(const std::string& name, const std::string& value, RunOptions& options,
+                        std::string* problem)
+{
+    const std::string shown = name + " " + value;
+    if (name == "--retries") {
+        // 0 to 9, written as plain digits: a typo must not become 0 retries.
+        if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+            *problem = problemText(tr("%s: 読み直す回数は 0 から 9 で指定してください."), shown);
+            return LongResult::Usage;
+        }
+        options.retries = value[0] - '0';
+        return LongResult::Taken;
+    }
+    if (name == "--image") {
+        if (!isDigits(value) || value.size() > 4 || std::stoi(value) < 1) {
+            *problem = problemText(tr("%s: イメージの番号は 1 以上の数で指定してください."), shown);
+            return LongResult::Usage;
+        }
+        options.imageIndex = std::stoi(value);
+        return LongResult::Taken;
+    }
+    if (name == "--from" || name == "--to") {
+        if (formatFromName(value) == ImageFormat::Unknown) {
+            *problem = problemText(tr("%s: 形式は d88, hfe, imd, raw のどれかで指定してください."), shown);
+            return LongResult::Usage;
+        }
+        (name == "--from" ? options.fromFormat : options.toFormat) = value;
+        return LongResult::Taken;
+    }
+    if (name == "--geometry") {
+        RawGeometry geometry;
+        if (!parseGeometry(value, &geometry)) {
+            *problem = problemText(
+                tr("%s: シリンダ数, ヘッド数, セクタ数, N を C,H,S,N の形で指定してください."), shown);
+            return LongResult::Usage;
+        }
+        options.geometry = value;
+        return LongResult::Taken;
+    }
+    if (value.empty()) {
+        *problem = problemText(tr("%s: 値がありません."), name);
+        return LongResult::Usage;
+    }
+    options.svgPath = value;
+    return LongResult::Taken;
 }
 
 // One "--name" or "--name=value" argument; a value may also be the next
@@ -152,48 +208,71 @@ LongResult parseLong(int argc, const char* const* argv, int* i, RunOptions& opti
         *problem = problemText(tr("%s: 値がありません."), name);
         return LongResult::Usage;
     }
-    const std::string shown = name + " " + value;
-    if (name == "--retries") {
-        // 0 to 9, written as plain digits: a typo must not become 0 retries.
-        if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
-            *problem = problemText(tr("%s: 読み直す回数は 0 から 9 で指定してください."), shown);
-            return LongResult::Usage;
+    return setLongValue(name, value, options, problem);
+}
+
+// One argument of short option letters ("-v", "-9s", "-p2", "-t" with the
+// title in the next one). False for a usage exit, with *problem naming the
+// argument; *i moves past what was consumed.
+bool parseShort(int argc, const char* const* argv, int* i, RunOptions& options,
+                std::string* problem)
+{
+    const char* arg = argv[*i];
+    auto usage = [&](const char* format, const std::string& argument) {
+        *problem = problemText(format, argument);
+        return false;
+    };
+    bool argumentEnds = false;
+    for (const char* p = arg + 1; *p && !argumentEnds; ++p) {
+        const char* rest = p + 1;
+        switch (lowerAscii(static_cast<unsigned char>(*p))) {
+        case '1': options.speed = 19200; break;
+        case '9': options.speed = 9600; break;
+        case 's': options.allowFast = false; break;
+        case 'v': verbose = true; break;
+        case 'w': options.protect = true; break;
+        case 'p':
+            // A device path names the port directly (POSIX: -p/dev/ttyUSB0);
+            // it must follow -p in the same argument.
+            // Another value that is no number opens port 0, which the
+            // port step refuses with the same advice.
+            if (rest[0] == '\0' && *i + 1 < argc && argv[*i + 1][0] == '/')
+                return usage(tr("%s: デバイスのパスは -p に空白を入れずに続けてください "
+                                "(-p/dev/ttyUSB0)."),
+                             std::string(arg) + " " + argv[*i + 1]);
+            options.port = atoiValue(rest);
+            options.devicePath = rest[0] == '/' ? rest : "";
+            argumentEnds = true;
+            break;
+        case 'd': {
+            int drive = atoiValue(rest);
+            if (drive != 1 && drive != 2)
+                return usage(tr("%s: ドライブ番号は 1 か 2 です."), arg);
+            options.drive = drive;
+            argumentEnds = true;
+            break;
         }
-        options.retries = value[0] - '0';
-        return LongResult::Taken;
-    }
-    if (name == "--image") {
-        if (!isDigits(value) || value.size() > 4 || std::stoi(value) < 1) {
-            *problem = problemText(tr("%s: イメージの番号は 1 以上の数で指定してください."), shown);
-            return LongResult::Usage;
+        case 'm': {
+            int medium = atoiValue(rest);
+            if (medium < 0 || medium > 2)
+                return usage(tr("%s: メディアは 0 (2D), 1 (2DD), 2 (2HD) のどれかです."), arg);
+            options.medium = d88::mediumFromOption(medium);
+            argumentEnds = true;
+            break;
         }
-        options.imageIndex = std::stoi(value);
-        return LongResult::Taken;
-    }
-    if (name == "--from" || name == "--to") {
-        if (formatFromName(value) == ImageFormat::Unknown) {
-            *problem = problemText(tr("%s: 形式は d88, hfe, imd, raw のどれかで指定してください."), shown);
-            return LongResult::Usage;
+        case 't': {
+            if (*i + 1 >= argc)
+                return usage(tr("%s: タイトルがありません (-t \"title\")."), arg);
+            setTitle(options, argv[++*i]);
+            argumentEnds = true;
+            break;
         }
-        (name == "--from" ? options.fromFormat : options.toFormat) = value;
-        return LongResult::Taken;
-    }
-    if (name == "--geometry") {
-        RawGeometry geometry;
-        if (!parseGeometry(value, &geometry)) {
-            *problem = problemText(
-                tr("%s: シリンダ数, ヘッド数, セクタ数, N を C,H,S,N の形で指定してください."), shown);
-            return LongResult::Usage;
+        default:
+            return usage(tr("%s: そのようなオプションはありません."),
+                         std::string(arg) + (p == arg + 1 ? "" : " (" + std::string(1, *p) + ")"));
         }
-        options.geometry = value;
-        return LongResult::Taken;
     }
-    if (value.empty()) {
-        *problem = problemText(tr("%s: 値がありません."), name);
-        return LongResult::Usage;
-    }
-    options.svgPath = value;
-    return LongResult::Taken;
+    return true;
 }
 
 } // namespace
@@ -219,9 +298,9 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
         return ParseResult::Version;
     if (first.compare(0, 2, "--") == 0)
         return usage(tr("%s: 最初の引数にはコマンド (b, s, r, w, i) を指定してください."), first);
-    options.command = lowerAscii(static_cast<unsigned char>(argv[1][0]));
-    if (options.command == 'h')
+    if (first == "help")
         return ParseResult::Help;
+    options.command = lowerAscii(static_cast<unsigned char>(argv[1][0]));
 
     for (int i = 2; i < argc; ++i) {
         const char* arg = argv[i];
@@ -250,56 +329,8 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
             options.fileArg = arg;
             continue;
         }
-        bool argumentEnds = false;
-        for (const char* p = arg + 1; *p && !argumentEnds; ++p) {
-            const char* rest = p + 1;
-            switch (lowerAscii(static_cast<unsigned char>(*p))) {
-            case '1': options.speed = 19200; break;
-            case '9': options.speed = 9600; break;
-            case 's': options.allowFast = false; break;
-            case 'v': verbose = true; break;
-            case 'w': options.protect = true; break;
-            case 'p':
-                // A device path names the port directly (POSIX: -p/dev/ttyUSB0);
-                // it must follow -p in the same argument.
-                // Another value that is no number opens port 0, which the
-                // port step refuses with the same advice.
-                if (rest[0] == '\0' && i + 1 < argc && argv[i + 1][0] == '/')
-                    return usage(tr("%s: デバイスのパスは -p に空白を入れずに続けてください "
-                                    "(-p/dev/ttyUSB0)."),
-                                 std::string(arg) + " " + argv[i + 1]);
-                options.port = atoiValue(rest);
-                options.devicePath = rest[0] == '/' ? rest : "";
-                argumentEnds = true;
-                break;
-            case 'd': {
-                int drive = atoiValue(rest);
-                if (drive != 1 && drive != 2)
-                    return usage(tr("%s: ドライブ番号は 1 か 2 です."), arg);
-                options.drive = drive;
-                argumentEnds = true;
-                break;
-            }
-            case 'm': {
-                int medium = atoiValue(rest);
-                if (medium < 0 || medium > 2)
-                    return usage(tr("%s: メディアは 0 (2D), 1 (2DD), 2 (2HD) のどれかです."), arg);
-                options.medium = d88::mediumFromOption(medium);
-                argumentEnds = true;
-                break;
-            }
-            case 't': {
-                if (i + 1 >= argc)
-                    return usage(tr("%s: タイトルがありません (-t \"title\")."), arg);
-                setTitle(options, argv[++i]);
-                argumentEnds = true;
-                break;
-            }
-            default:
-                return usage(tr("%s: そのようなオプションはありません."),
-                             std::string(arg) + (p == arg + 1 ? "" : " (" + std::string(1, *p) + ")"));
-            }
-        }
+        if (!parseShort(argc, argv, &i, options, problem))
+            return ParseResult::Usage;
     }
 
     const int c = options.command;

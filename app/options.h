@@ -31,6 +31,7 @@ ParseResult parseOptions(int argc, const char* const* argv, RunOptions& options,
 int atoiValue(const char* text);
 
 // The -t argument as title bytes: converted to CP932 (from the locale's
-// charset on POSIX; as typed on Windows), cut to 16 bytes without splitting a
-// double-byte character, NUL-padded to 17.
+// charset on POSIX; as typed on Windows), NUL-padded to 17. Cut to 16 bytes:
+// without splitting a double-byte character where this program converted the
+// argument, the first 16 bytes as they came where it did not.
 void setTitle(RunOptions& options, const char* argument);

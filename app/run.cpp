@@ -12,6 +12,7 @@
 #include "core/interrupt.h"
 #include "convert/convert_command.h"
 #include "core/run_options.h"
+#include "inspect/inspect_command.h"
 #include "link/connected_path.h"
 #include "transfer/commands.h"
 
@@ -63,7 +64,7 @@ int runFerry(int argc, const char* const* argv)
 
     // Commands that need no agent never open a port.
     if (options.command == 'i')
-        return inspectCommand(options);
+        return closeRun(inspectCommand(options));
     if (options.command == 'c')
         return convertCommand(options);
 
@@ -73,8 +74,10 @@ int runFerry(int argc, const char* const* argv)
         console::out(tr("通信ポート %d, %d bps で接続します.\n\n"), options.port, options.speed);
 
     interrupts::install();
-    const Outcome outcome = options.command == 'b'
+    Outcome outcome = options.command == 'b'
                                 ? uploadLoader(options.port, options.speed, options.path())
                                 : runConnected(options, flowFor(options.command), notACommandExit);
-    return closeRun(outcome, options);
+    if (options.command != 'b' && flowFor(options.command) == nullptr)
+        outcome.notACommand = options.command;
+    return closeRun(outcome);
 }

@@ -20,7 +20,7 @@ Outcome uploadLoader(int port, int speed, const char* path)
         Outcome o = Outcome::failed(Step::Port, Cause::PortUnusable);
         o.file = line.deviceName();
         o.systemError = line.systemError();
-        o.detail = static_cast<int>(line.openFault());
+        o.portFault = line.openFault();
         return o;
     }
     // The file is looked at before the user is asked to prepare the PC-8801:
@@ -82,5 +82,5 @@ Outcome uploadLoader(int port, int speed, const char* path)
         }
     }
     console::out(tr("完了しました.\n"));
-    return Outcome::done();
+    return Outcome::done(Operation::Upload);
 }

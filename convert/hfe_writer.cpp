@@ -6,7 +6,7 @@
 #include "core/bytes.h"
 #include "image/flux_track.h"
 #include "image/hfe.h"
-#include "link/disk_client.h"
+#include "link/protocol.h"
 #include "transfer/sector_desc.h"
 #include "transfer/track_plan.h"
 
@@ -86,7 +86,7 @@ struct Format {
 
 Format plan(int medium, const std::vector<SectorDesc>& descs)
 {
-    std::vector<uint8_t> payload(DiskClient::kPayloadSize);
+    std::vector<uint8_t> payload(wire::kTrackPayloadSize);
     trackplan::PlanNote note;
     trackplan::buildPayload(medium, payload.data(), descs.data(), static_cast<int>(descs.size()),
                             &note);
@@ -163,9 +163,9 @@ std::vector<Sector> trackSectors(const d88::TrackRecords& records, int* notHeld)
     std::vector<Sector> sectors;
     for (const d88::SectorRecord& s : records)
         sectors.push_back(normalise(s));
-    if (sectors.size() > static_cast<size_t>(DiskClient::kMaxRecords)) {
-        *notHeld += static_cast<int>(sectors.size()) - DiskClient::kMaxRecords;
-        sectors.resize(DiskClient::kMaxRecords);
+    if (sectors.size() > static_cast<size_t>(wire::kMaxRecords)) {
+        *notHeld += static_cast<int>(sectors.size()) - wire::kMaxRecords;
+        sectors.resize(wire::kMaxRecords);
     }
     return sectors;
 }

@@ -5,7 +5,11 @@
 // as it is). Both streams are flushed after every call, so progress lines ending
 // in "\r" show at once and the two streams keep their order.
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// libstdc++ on mingw-w64 formats through mingw's own C99 printf (%zu, %lld),
+// not the system's: check the formats as such.
+#define FERRY2_PRINTF(a, b) __attribute__((format(gnu_printf, a, b)))
+#elif defined(__GNUC__)
 #define FERRY2_PRINTF(a, b) __attribute__((format(printf, a, b)))
 #else
 #define FERRY2_PRINTF(a, b)
@@ -48,8 +52,9 @@ std::string fromCp932(const std::string& cp932);
 // A command-line argument as CP932 bytes: converted from the locale's charset
 // on POSIX (taken as UTF-8 when the locale names plain ASCII), kept as typed
 // on Windows, whose arguments already are in the ANSI code page. A character
-// that CP932 lacks becomes "?".
-std::string argumentToCp932(const std::string& argument);
+// that CP932 lacks becomes "?". *converted (when given) says whether this
+// program converted it: only then are the bytes known to be CP932.
+std::string argumentToCp932(const std::string& argument, bool* converted = nullptr);
 
 // True for a CP932 lead byte, the first of a double-byte character.
 inline bool isCp932Lead(unsigned char b)

@@ -117,8 +117,10 @@ std::string fromCp932(const std::string& cp932)
     return utf8;
 }
 
-std::string argumentToCp932(const std::string& argument)
+std::string argumentToCp932(const std::string& argument, bool* converted)
 {
+    if (converted)
+        *converted = false;
     static const std::string codeset = localeCodeset();
     std::string from = codeset;
     // A plain C locale says nothing about the bytes; terminals send UTF-8.
@@ -128,9 +130,11 @@ std::string argumentToCp932(const std::string& argument)
         from = "UTF-8";
     }
     std::string cp932;
-    if (convert(argument, "CP932", from.c_str(), false, "?", &cp932))
-        return cp932;
-    return argument;
+    if (!convert(argument, "CP932", from.c_str(), false, "?", &cp932))
+        return argument;
+    if (converted)
+        *converted = true;
+    return cp932;
 }
 
 std::string toCharset(const std::string& utf8, const char* charset)

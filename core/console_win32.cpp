@@ -109,8 +109,10 @@ std::string fromCp932(const std::string& cp932)
     return result;
 }
 
-std::string argumentToCp932(const std::string& argument)
+std::string argumentToCp932(const std::string& argument, bool* converted)
 {
+    if (converted)
+        *converted = false;
     return argument;
 }
 

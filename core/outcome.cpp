@@ -31,11 +31,32 @@ Side Outcome::side() const
     return Side::None;
 }
 
-Outcome Outcome::done(const Summary& summary)
+Outcome Outcome::done(Operation operation)
 {
     Outcome o;
     o.completed = true;
-    o.summary = summary;
+    o.operation = operation;
+    return o;
+}
+
+Outcome Outcome::done(const ReadSummary& summary)
+{
+    Outcome o = done(Operation::Read);
+    o.read = summary;
+    return o;
+}
+
+Outcome Outcome::done(const WriteSummary& summary)
+{
+    Outcome o = done(Operation::Write);
+    o.write = summary;
+    return o;
+}
+
+Outcome Outcome::done(const RomSummary& summary)
+{
+    Outcome o = done(Operation::RomDump);
+    o.rom = summary;
     return o;
 }
 

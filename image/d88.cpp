@@ -7,7 +7,8 @@
 #include "core/verbose.h"
 #include "image/image_file.h"
 
-namespace d88 {
+namespace d88
+{
 
 void D88Header::encode(uint8_t* out) const
 {
@@ -117,47 +118,64 @@ static uint32_t sizeFieldAt(ImageFile& image, int64_t sum)
     return readLe32(field);
 }
 
-bool selectImage(ImageFile& image, int index, Selected* where, int* number)
+ImagePlace walkImages(ImageFile& image, const std::function<bool(const ImagePlace&)>& visit)
 {
-    // The walk runs right after open, so positions count from the file start.
+    // The walk counts positions from the file start.
     image.baseOffset = 0;
     image.seek(0, ImageFile::SeekFromEnd);
     const int64_t fileSize = image.tell();
-
-    int64_t sum = 0;
-    int i = 1;
-    bool atMarker = false;
-    if (index > 1) {
-        while (sum < fileSize) {
-            const uint32_t size = sizeFieldAt(image, sum);
-            if (size == kInProgress) {
-                atMarker = true;
-                break;
-            }
-            if (size == 0 || size > kMaxImageSize)
-                return false;
-            sum += size;
-            ++i;
-            if (i >= index)
-                break;
-        }
+    ImagePlace place;
+    while (place.start < fileSize) {
+        image.baseOffset = 0; // visit may have moved it
+        place.diskSize = sizeFieldAt(image, place.start);
+        if (!visit(place))
+            return place;
+        if (place.diskSize == kInProgress || place.diskSize == 0 || place.diskSize > kMaxImageSize)
+            return place;
+        place.start += place.diskSize;
+        ++place.number;
     }
+    place.diskSize = 0;
+    return place;
+}
 
+bool selectImage(ImageFile& image, int index, Selected* where, int* number)
+{
+    bool walkable = true;
+    const ImagePlace place = walkImages(image, [&](const ImagePlace& p) {
+        if (p.number >= index || p.diskSize == kInProgress)
+            return false;
+        walkable = p.diskSize != 0 && p.diskSize <= kMaxImageSize;
+        return walkable;
+    });
+    if (!walkable)
+        return false;
+
+    image.seek(0, ImageFile::SeekFromEnd);
+    const int64_t fileSize = image.tell();
     if (where) {
-        if (sum >= fileSize)
+        if (place.start >= fileSize)
             *where = Selected::EndOfFile;
-        else if (atMarker || sizeFieldAt(image, sum) == kInProgress)
+        else if (place.diskSize == kInProgress)
             *where = Selected::InProgress;
         else
             *where = Selected::Image;
     }
     if (number)
-        *number = i;
+        *number = place.number;
     if (verbose)
-        console::out("disk index: %d\n", i);
-    image.baseOffset = static_cast<int32_t>(sum);
+        console::out("disk index: %d\n", place.number);
+    image.baseOffset = static_cast<int32_t>(place.start);
     image.seek(0, ImageFile::SeekFromImage);
     return true;
+}
+
+bool stampTitle(ImageFile& image, const char* title, bool protect)
+{
+    const uint8_t flag = protect ? kProtected : 0x00;
+    return image.seek(kTitle, ImageFile::SeekFromImage) &&
+           image.write(title, kTitleLength) == kTitleLength &&
+           image.seek(kWriteProtect, ImageFile::SeekFromImage) && image.write(&flag, 1) == 1;
 }
 
 void repairHeader(uint8_t* header)

@@ -7,6 +7,7 @@
 //  sector   0x0 C  0x1 H  0x2 R  0x3 N  0x4 sectorCount (u16)  0x6 density
 //           0x7 deleted  0x8 status  0x9 reserved[5]  0xE dataSize (u16)  0x10 data
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class ImageFile;
@@ -15,6 +16,7 @@ namespace d88 {
 
 constexpr int kTitle = 0x00;
 constexpr int kTitleSize = 17;
+constexpr int kTitleLength = 16;   // the bytes of a title; byte 16 is its NUL
 constexpr int kWriteProtect = 0x1A;
 constexpr int kMediaType = 0x1B;
 constexpr int kDiskSize = 0x1C;
@@ -33,6 +35,11 @@ constexpr int kSecStatus = 8;
 constexpr int kSecDataSize = 14;
 constexpr int kSectorHeaderSize = 16;
 
+// The most sector records ferry2 takes one track to hold: a track with more
+// is damaged for every command. It is the agent's descriptor table
+// (wire::kMaxRecords), which link/disk_client.h asserts.
+constexpr int kMaxTrackRecords = 64;
+
 constexpr uint32_t kInProgress = 0xDEADD13C;   // diskSize while a read runs
 constexpr uint32_t kMaxImageSize = 0x400000;
 
@@ -47,6 +54,9 @@ constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusIdCrc = 0xA0;
 constexpr uint8_t kStatusDataCrc = 0xB0;
 constexpr uint8_t kStatusNoDataMark = 0xF0;
+// Some tools record a deleted-data sector that read cleanly with this status
+// rather than 0 plus the deleted mark (image/sector_kind.h reads it so).
+constexpr uint8_t kStatusDeletedOk = 0x10;
 
 constexpr const char* kDefaultTitle = "made by ferry2";
 
@@ -131,6 +141,31 @@ int trackCountFor(int medium);
 // "2D", "2DD", "???", "2HD" for 0..3.
 const char* mediumName(int medium);
 
+// A diskSize a sound image can have: not an interrupted read's marker, not
+// less than its own header, not above kMaxImageSize.
+constexpr bool isSoundDiskSize(uint32_t diskSize)
+{
+    return diskSize != kInProgress && diskSize >= static_cast<uint32_t>(kHeaderSize) &&
+           diskSize <= kMaxImageSize;
+}
+
+// An image of a file, as the walk over its images finds it: the number-th
+// (from 1), at the sum of the size fields before it, with its own size field
+// (0 when the file ends inside it).
+struct ImagePlace {
+    int number = 1;
+    int64_t start = 0;
+    uint32_t diskSize = 0;
+};
+
+// The walk that selectImage, i and the checks share. Calls visit for each
+// image that starts before the end of the file, in order, and stops when visit
+// returns false or after an image the walk cannot step over (a size field of
+// kInProgress, 0 or above kMaxImageSize). Returns the place it stopped at:
+// the last image visited, or the file's end with the number the next image
+// would get.
+ImagePlace walkImages(ImageFile& image, const std::function<bool(const ImagePlace&)>& visit);
+
 // Where selectImage stopped: on a complete image, on an image whose diskSize
 // holds kInProgress (an interrupted read), or at the end of the file (where
 // the next image would be appended; also past it, when the last image is cut).
@@ -141,6 +176,12 @@ enum class Selected { Image, InProgress, EndOfFile };
 // (when given) is the number of the image selected, counted from 1: where a
 // new image would go, for an index beyond the last.
 bool selectImage(ImageFile& image, int index, Selected* where = nullptr, int* number = nullptr);
+
+// Stamps the title (kTitleLength bytes, byte 16 stays NUL) and the
+// write-protect flag into the header of the selected image, and nothing else:
+// an interrupted read's marker and progress record stay. False when the file
+// refused.
+bool stampTitle(ImageFile& image, const char* title, bool protect);
 
 // Zeroes the header bytes from the smallest non-zero offset among the first 84
 // track entries up to the end of the header, when that offset lies inside it.

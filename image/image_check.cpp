@@ -5,17 +5,9 @@
 #include "core/bytes.h"
 #include "image/d88.h"
 #include "image/image_file.h"
-#include "link/disk_client.h"
-#include "transfer/sector_desc.h"
 
 namespace
 {
-
-// Some tools record a deleted-data sector that read cleanly with this status
-// rather than 0 plus the deleted mark.
-constexpr uint8_t kStatusDeletedOk = 0x10;
-// The planner's density bit is the inverse of D88's: 0x40 means MFM there.
-constexpr uint8_t kDensityFlip = 0x40;
 
 } // namespace
 
@@ -36,94 +28,53 @@ bool headerPresent(ImageFile& image)
     return present;
 }
 
+bool walkTrackRecords(ImageFile& image, uint32_t offset, int64_t end, const RecordVisit& visit)
+{
+    int64_t pos = offset;
+    int count = 0;
+    unsigned sectorCount = 0;
+    do {
+        uint8_t raw[d88::kSectorHeaderSize];
+        if (count == d88::kMaxTrackRecords || pos + d88::kSectorHeaderSize > end ||
+            !image.seek(static_cast<int32_t>(pos), ImageFile::SeekFromImage) ||
+            image.read(raw, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
+            return false;
+        const d88::D88SectorHeader record = d88::D88SectorHeader::decode(raw);
+        const int64_t data = pos + d88::kSectorHeaderSize;
+        pos = data + record.dataSize;
+        if (pos > end || (visit && !visit(record, data)))
+            return false;
+        sectorCount = record.sectorCount;
+        ++count;
+    } while (static_cast<unsigned>(count) < sectorCount);
+    return true;
+}
+
+int64_t walkEnd(ImageFile& image, const uint8_t* header)
+{
+    const uint32_t diskSize = readLe32(header + d88::kDiskSize);
+    if (!d88::isSoundDiskSize(diskSize))
+        return -1;
+    image.seek(0, ImageFile::SeekFromEnd);
+    return std::min<int64_t>(diskSize, image.tell()); // counted from the image start
+}
+
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount)
 {
     ImageCheck result;
-    const uint32_t diskSize = readLe32(header + d88::kDiskSize);
-    if (diskSize == d88::kInProgress || diskSize < static_cast<uint32_t>(d88::kHeaderSize) ||
-        diskSize > d88::kMaxImageSize) {
+    const int64_t end = walkEnd(image, header);
+    if (end < 0) {
         result.state = ImageState::BadHeader;
         return result;
     }
-    image.seek(0, ImageFile::SeekFromEnd);
-    const int64_t fileEnd = image.tell(); // counted from the image start
-    const int64_t end = std::min<int64_t>(diskSize, fileEnd);
-
     trackCount = std::min(trackCount, static_cast<int>(d88::kTrackCount));
     for (int t = 0; t < trackCount; ++t) {
         const uint32_t offset = trackDataOffset(header, t);
-        if (offset == 0)
-            continue;
-        int64_t pos = offset;
-        int count = 0;
-        bool sound = true;
-        unsigned sectorCount = 0;
-        do {
-            uint8_t record[d88::kSectorHeaderSize];
-            if (count == DiskClient::kMaxRecords || pos + d88::kSectorHeaderSize > end ||
-                !image.seek(static_cast<int32_t>(pos), ImageFile::SeekFromImage) ||
-                image.read(record, d88::kSectorHeaderSize) != d88::kSectorHeaderSize) {
-                sound = false;
-                break;
-            }
-            pos += d88::kSectorHeaderSize + readLe16(record + d88::kSecDataSize);
-            if (pos > end) {
-                sound = false;
-                break;
-            }
-            sectorCount = readLe16(record + d88::kSecCount);
-            ++count;
-        } while (static_cast<unsigned>(count) < sectorCount);
-        if (!sound) {
+        if (offset != 0 && !walkTrackRecords(image, offset, end)) {
             result.state = ImageState::BadTrack;
             result.track = t;
             return result;
         }
     }
     return result;
-}
-
-bool loadTrack(ImageFile& image, uint32_t offset, SectorDesc* descs, uint8_t* data, int* count)
-{
-    *count = 0;
-    if (!image.seek(static_cast<int32_t>(offset), ImageFile::SeekFromImage))
-        return false;
-    uint32_t budget = DiskClient::kTrackDataSize;
-    uint8_t* cursor = data;
-    d88::D88SectorHeader sector;
-    do {
-        if (*count == DiskClient::kMaxRecords)
-            return false;
-        uint8_t record[d88::kSectorHeaderSize];
-        if (image.read(record, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
-            return false;
-        sector = d88::D88SectorHeader::decode(record);
-        const uint32_t length = std::min<uint32_t>(sector.dataSize, budget);
-        if (length > 0 && image.read(cursor, static_cast<int>(length)) != static_cast<int>(length))
-            return false;
-        // Skip what the budget cut off, so the next record is read at its own place.
-        if (sector.dataSize > length &&
-            !image.seek(static_cast<int32_t>(sector.dataSize - length), ImageFile::SeekFromCurrent))
-            return false;
-
-        SectorDesc& d = descs[*count];
-        d.c = sector.c;
-        d.h = sector.h;
-        d.r = sector.r;
-        d.n = sector.n;
-        d.density = static_cast<uint8_t>(sector.density ^ kDensityFlip);
-        d.status = sector.status;
-        d.deleted = sector.deleted;
-        if (sector.status == kStatusDeletedOk) {
-            d.status = d88::kStatusOk;
-            d.deleted = d88::kDeletedMark;
-        }
-        d.data = cursor;
-        d.length = length;
-
-        budget -= length;
-        cursor += length;
-        ++*count;
-    } while (*count < sector.sectorCount);
-    return true;
 }

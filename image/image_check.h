@@ -1,11 +1,12 @@
 #pragma once
 // The image side of disk writing: which tracks of a D88 image hold data,
-// whether every record of them can be read before a floppy is touched, and
-// loading one track's records into sector descriptors.
+// and whether every record of them can be read before a floppy is touched.
 #include <cstdint>
+#include <functional>
+
+#include "image/d88.h"
 
 class ImageFile;
-struct SectorDesc;
 
 // Where track t's first record lies, or 0 when the track holds no data. Besides
 // 0, other tools mark an empty track with the image's end (or an offset past
@@ -27,12 +28,21 @@ struct ImageCheck {
 // positioned there, where selectImage left it.
 bool headerPresent(ImageFile& image);
 
+// The walk over one track's records that the check, the loaders and w's track
+// load share: from offset (from trackDataOffset), within the first `end` bytes
+// of the image, at least one record, then as many as the last one's
+// sectorCount says, at most d88::kMaxTrackRecords. visit (when given) gets each
+// record's header and where its data starts; false from it stops the walk.
+// False when a record runs past end, the file cannot be read, or visit refused.
+using RecordVisit = std::function<bool(const d88::D88SectorHeader& record, int64_t data)>;
+bool walkTrackRecords(ImageFile& image, uint32_t offset, int64_t end,
+                      const RecordVisit& visit = RecordVisit());
+
+// How far the record walks of an image may reach: its diskSize, or less when
+// the file ends first. -1 when diskSize is not one a sound image has.
+// Moves the file position.
+int64_t walkEnd(ImageFile& image, const uint8_t* header);
+
 // Walks the records of tracks 0 to trackCount - 1 the way loadTrack reads them.
 // Moves the file position.
 ImageCheck checkImage(ImageFile& image, const uint8_t* header, int trackCount);
-
-// Reads the records of the track at offset into descs (at most 64) with their
-// data packed into data (12288 bytes). A sector crossing that budget is cut and
-// later ones get length 0, their records still stepped over. False on a short
-// read, a failed seek or a 65th record; *count is the number of descriptors filled.
-bool loadTrack(ImageFile& image, uint32_t offset, SectorDesc* descs, uint8_t* data, int* count);

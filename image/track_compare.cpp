@@ -3,17 +3,13 @@
 #include <algorithm>
 
 #include "core/i18n.h"
-#include "link/disk_client.h"
+#include "image/sector_kind.h"
 
 namespace
 {
 
-// Some tools record a deleted-data sector that read cleanly with this status
-// rather than 0 plus the deleted mark.
-constexpr uint8_t kStatusDeletedOk = 0x10;
-
-// A record with that status turned into status 0 plus the mark, the mark and
-// the density reduced to what a drive can tell apart.
+// A record as a drive tells it apart: its status and mark normalised, the
+// density reduced to FM or not.
 struct Sector {
     uint8_t c, h, r, n;
     bool fm;
@@ -24,12 +20,14 @@ struct Sector {
 
 Sector normalise(const d88::SectorRecord& s)
 {
-    Sector out{s.c, s.h, s.r, s.n, s.density == d88::kDensityFm, s.deleted != 0, s.status, &s.data};
-    if (s.status == kStatusDeletedOk) {
-        out.status = d88::kStatusOk;
-        out.deleted = true;
-    }
-    return out;
+    return Sector{s.c,
+                  s.h,
+                  s.r,
+                  s.n,
+                  s.density == d88::kDensityFm,
+                  hasDeletedMark(s.status, s.deleted),
+                  driveStatus(s.status),
+                  &s.data};
 }
 
 std::vector<Sector> normalise(const d88::TrackRecords& track)
@@ -64,47 +62,15 @@ unsigned differences(const Sector& source, const Sector& copy)
     return what;
 }
 
-} // namespace
-
-bool TrackComparison::matches() const
+// Which copy sector each compared source sector pairs with (-1: none);
+// *taken marks the copy sectors paired.
+std::vector<int> pairSectors(const std::vector<Sector>& source, const std::vector<Sector>& copy,
+                             const std::vector<bool>& compared, std::vector<bool>* takenOut)
 {
-    return differences.empty() && !unformattedMismatch;
-}
-
-TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
-                             const d88::TrackRecords& copyTrack, const CompareRules& rules)
-{
-    TrackComparison result;
-    if (sourceTrack.empty()) {
-        result.unformattedMismatch = !copyTrack.empty();
-        return result;
-    }
-    const std::vector<Sector> source = normalise(sourceTrack);
-    const std::vector<Sector> copy = normalise(copyTrack);
-
-    // Which source sectors take part: usable ones whose data w's track load
-    // carries whole. The budget is spent by every record with data, usable or not.
-    std::vector<bool> compared(source.size(), false);
-    uint32_t budget = DiskClient::kTrackDataSize;
-    bool anyUsable = false;
-    for (size_t i = 0; i < source.size(); ++i) {
-        const uint32_t size = static_cast<uint32_t>(source[i].data->size());
-        const uint32_t loaded = std::min(size, budget);
-        budget -= loaded;
-        if (source[i].status != d88::kStatusOk)
-            continue;
-        anyUsable = true;
-        if (rules.writeLoadBudget && loaded < size)
-            ++result.leftOut;
-        else
-            compared[i] = true;
-    }
-    result.noUsableSector = !anyUsable;
-
+    std::vector<bool>& taken = *takenOut;
     // The k-th source sector of an ID pairs with the k-th copy sector of that
     // ID, so duplicate IDs (copy protections) pair in their recorded order.
     std::vector<int> match(source.size(), -1);
-    std::vector<bool> taken(copy.size(), false);
     for (size_t i = 0; i < source.size(); ++i) {
         if (!compared[i])
             continue;
@@ -138,6 +104,48 @@ TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
     };
     claim(true);
     claim(false);
+    return match;
+}
+
+} // namespace
+
+bool TrackComparison::matches() const
+{
+    return differences.empty() && !unformattedMismatch;
+}
+
+TrackComparison compareTrack(const d88::TrackRecords& sourceTrack,
+                             const d88::TrackRecords& copyTrack, const CompareRules& rules)
+{
+    TrackComparison result;
+    if (sourceTrack.empty()) {
+        result.unformattedMismatch = !copyTrack.empty();
+        return result;
+    }
+    const std::vector<Sector> source = normalise(sourceTrack);
+    const std::vector<Sector> copy = normalise(copyTrack);
+
+    // Which source sectors take part: usable ones whose data w's track load
+    // carries whole. The budget is spent by every record with data, usable or not.
+    std::vector<bool> compared(source.size(), false);
+    uint32_t budget = rules.loadBudget;
+    bool anyUsable = false;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const uint32_t size = static_cast<uint32_t>(source[i].data->size());
+        const uint32_t loaded = std::min(size, budget);
+        budget -= loaded;
+        if (source[i].status != d88::kStatusOk)
+            continue;
+        anyUsable = true;
+        if (rules.loadBudget > 0 && loaded < size)
+            ++result.leftOut;
+        else
+            compared[i] = true;
+    }
+    result.noUsableSector = !anyUsable;
+
+    std::vector<bool> taken(copy.size(), false);
+    const std::vector<int> match = pairSectors(source, copy, compared, &taken);
 
     for (size_t i = 0; i < source.size(); ++i) {
         if (!compared[i])

@@ -23,9 +23,10 @@ struct SectorDifference {
 };
 
 struct CompareRules {
-    // w --verify: compare only what w's track load carries; sectors whose data the
-    // 12,288-byte load budget cuts (and every later one with data) are left out.
-    bool writeLoadBudget = false;
+    // w --verify: compare only what w's track load carries; sectors whose data
+    // this budget (the agent's track data area) cuts, and every later one with
+    // data, are left out. 0: every sector counts.
+    uint32_t loadBudget = 0;
 };
 
 struct TrackComparison {

@@ -16,15 +16,15 @@
 #include "core/verbose.h"
 #include "image/d88.h"
 #include "image/image_file.h"
-#include "image/image_select.h"
-#include "transfer/commands.h"
-#include "inspect/disk_svg.h"
-#include "image/image_tracks.h"
-#include "image/track_compare.h"
-#include "core/i18n.h"
 #include "image/d88_image.h"
 #include "image/image_format.h"
+#include "image/image_select.h"
+#include "image/image_tracks.h"
+#include "image/track_compare.h"
+#include "inspect/disk_svg.h"
+#include "inspect/inspect_command.h"
 #include "inspect/track_layout.h"
+#include "transfer/commands.h"
 
 namespace
 {
@@ -75,7 +75,7 @@ HeaderView readHeaderAt(ImageFile& image, int64_t start)
 std::string titleText(const uint8_t* header)
 {
     std::string raw;
-    for (int i = 0; i < 16 && header[d88::kTitle + i] != 0; ++i) {
+    for (int i = 0; i < d88::kTitleLength && header[d88::kTitle + i] != 0; ++i) {
         const uint8_t b = header[d88::kTitle + i];
         raw += static_cast<char>(b < 0x20 || b == 0x7F ? '.' : b);
     }
@@ -109,25 +109,11 @@ bool isDamaged(const ImageTracks& image, int t)
     return std::find(image.damaged.begin(), image.damaged.end(), t) != image.damaged.end();
 }
 
-struct SectorCounts {
-    int sectors = 0, idCrc = 0, dataCrc = 0, noMark = 0, deleted = 0, other = 0;
-};
-
-SectorCounts countSectors(const ImageTracks& image)
+SectorCounts countImageSectors(const ImageTracks& image)
 {
     SectorCounts n;
-    for (const d88::TrackRecords& track : image.tracks) {
-        for (const d88::SectorRecord& s : track) {
-            ++n.sectors;
-            const SectorKind kind = sectorKind(s);
-            n.idCrc += kind == SectorKind::IdCrc;
-            n.dataCrc += kind == SectorKind::DataCrc;
-            n.noMark += kind == SectorKind::NoAddressMark;
-            n.other += kind == SectorKind::Other;
-            // A deleted sector with a CRC error is both.
-            n.deleted += kind == SectorKind::Deleted || s.deleted != 0;
-        }
-    }
+    for (const d88::TrackRecords& track : image.tracks)
+        n += countSectors(track);
     return n;
 }
 
@@ -139,7 +125,7 @@ std::string errorCountsText(const SectorCounts& n)
         const char* name;
         int count;
     } kinds[] = {{N_("ID CRC エラー"), n.idCrc},       {N_("データ CRC エラー"), n.dataCrc},
-                 {N_("アドレスマークなし"), n.noMark}, {N_("削除マーク"), n.deleted},
+                 {N_("アドレスマークなし"), n.noAddressMark}, {N_("削除マーク"), n.deleted},
                  {N_("その他の状態"), n.other}};
     std::string text;
     for (const auto& kind : kinds)
@@ -147,16 +133,6 @@ std::string errorCountsText(const SectorCounts& n)
             text += (text.empty() ? "" : ", ") + std::string(tr(kind.name)) + " " +
                     std::to_string(kind.count);
     return text;
-}
-
-void addCounts(SectorCounts* total, const SectorCounts& n)
-{
-    total->sectors += n.sectors;
-    total->idCrc += n.idCrc;
-    total->dataCrc += n.dataCrc;
-    total->noMark += n.noMark;
-    total->deleted += n.deleted;
-    total->other += n.other;
 }
 
 // Tracks whose offset points past the image: read as unformatted, as other
@@ -251,12 +227,12 @@ bool printTrackSummary(const ImageTracks& image, bool verdict, SectorCounts* tot
                      numberRuns({loaded->damaged.begin(), loaded->damaged.end()}).c_str());
     console::out("\n");
 
-    const SectorCounts n = countSectors(*loaded);
+    const SectorCounts n = countImageSectors(*loaded);
     if (total)
-        addCounts(total, n);
+        *total += n;
     console::out(tr("  セクタ %d: ID CRC エラー %d, データ CRC エラー %d, アドレスマークなし %d, "
                     "削除マーク %d"),
-                 n.sectors, n.idCrc, n.dataCrc, n.noMark, n.deleted);
+                 n.sectors, n.idCrc, n.dataCrc, n.noAddressMark, n.deleted);
     if (n.other)
         console::out(tr(", その他の状態 %d"), n.other);
     console::out("\n");
@@ -282,45 +258,37 @@ int listImages(const std::string& name)
         return 1;
     }
     const int64_t size = fileSize(image);
-    int64_t start = 0;
-    int index = 1, sound = 0;
+    int images = 0, sound = 0;
     bool tail = false;
     SectorCounts counts;
-    for (; start < size; ++index) {
-        const int64_t available = size - start;
-        if (index > 1)
+    d88::walkImages(image, [&](const d88::ImagePlace& place) {
+        const int64_t available = size - place.start;
+        if (place.number > 1)
             console::out("\n");
         if (available < d88::kDiskSize + 4) {
             // selectImage reads such a size field as 0: no image to select.
             console::out(tr("ファイルの末尾 %d バイトはディスクイメージになっていません.\n"),
                          static_cast<int>(available));
             tail = true;
-            break;
+            return false;
         }
-        image.baseOffset = static_cast<int32_t>(start);
+        ++images;
+        image.baseOffset = static_cast<int32_t>(place.start);
         ImageTracks loaded;
-        sound += printImageBlock(image, index, available, true, &loaded, &counts);
-        const uint32_t diskSize = readHeaderAt(image, start).diskSize();
-        if (diskSize == d88::kInProgress) {
-            // The walk stops here: r puts its next image in this one's place.
-            ++index;
-            break;
+        sound += printImageBlock(image, place.number, available, true, &loaded, &counts);
+        // The walk stops at an interrupted read (r puts its next image in its
+        // place) and at a size field it cannot step over, as selectImage does.
+        if (place.diskSize != d88::kInProgress &&
+            (place.diskSize == 0 || place.diskSize > d88::kMaxImageSize) &&
+            available > d88::kHeaderSize) {
+            console::out(tr("サイズ欄が不正なため, このヘッダの後ろ %d バイトはたどれません.\n"),
+                         static_cast<int>(available - d88::kHeaderSize));
+            tail = true;
         }
-        if (diskSize == 0 || diskSize > d88::kMaxImageSize) {
-            // selectImage gives up here too: nothing behind this header can be selected.
-            if (available > d88::kHeaderSize) {
-                console::out(tr("サイズ欄が不正なため, このヘッダの後ろ %d バイトはたどれません.\n"),
-                             static_cast<int>(available - d88::kHeaderSize));
-                tail = true;
-            }
-            ++index;
-            break;
-        }
-        start += diskSize;
-    }
+        return true;
+    });
     image.close();
 
-    const int images = index - 1;
     if (images == 0 && !tail) {
         console::err("%s", tr(kNoSuchImage));
         return 1;
@@ -459,7 +427,7 @@ int showImage(const std::string& name, int index, const std::string& svgPath)
         ok = writeSvg(svgPath, loaded) && ok;
     console::out("\n");
     const std::string damage = damageText(loaded);
-    const std::string errors = errorCountsText(countSectors(loaded));
+    const std::string errors = errorCountsText(countImageSectors(loaded));
     if (damage.empty() && errors.empty())
         console::out(tr("イメージ %d は正常です.\n"), index);
     else if (damage.empty())
@@ -595,9 +563,8 @@ bool namesImage(const std::string& arg)
            arg.find_first_not_of(';', semicolon) != std::string::npos;
 }
 
-} // namespace
-
-int inspectCommand(const RunOptions& options)
+// The exit status of i.
+int inspectStatus(const RunOptions& options)
 {
     if (!options.fileArg2.empty())
         return compareImages(options.fileArg, options.fileArg2);
@@ -611,4 +578,15 @@ int inspectCommand(const RunOptions& options)
     if (namesImage(options.fileArg) || options.imageIndex > 0 || !options.svgPath.empty())
         return showImage(name, index, options.svgPath);
     return listImages(name);
+}
+
+} // namespace
+
+Outcome inspectCommand(const RunOptions& options)
+{
+    if (inspectStatus(options) == 0)
+        return Outcome::done(Operation::Inspect);
+    Outcome o = Outcome::failed(Step::None, Cause::None).in(Operation::Inspect);
+    o.reported = true;
+    return o;
 }

@@ -9,10 +9,6 @@
 namespace
 {
 
-// Some tools record a deleted-data sector that read cleanly with this status
-// rather than 0 plus the deleted mark.
-constexpr uint8_t kStatusDeletedOk = 0x10;
-
 std::string sizeText(uint8_t n)
 {
     // Copy protections use size codes no controller formats; show them raw.
@@ -41,24 +37,6 @@ std::string numberRuns(const std::set<int>& numbers)
             text += "-" + std::to_string(last);
     }
     return text;
-}
-
-SectorKind sectorKind(const d88::SectorRecord& s)
-{
-    switch (s.status) {
-    case d88::kStatusOk:
-        return s.deleted ? SectorKind::Deleted : SectorKind::Good;
-    case kStatusDeletedOk:
-        return SectorKind::Deleted;
-    case d88::kStatusDataCrc:
-        return SectorKind::DataCrc;
-    case d88::kStatusIdCrc:
-        return SectorKind::IdCrc;
-    case d88::kStatusNoDataMark:
-        return SectorKind::NoAddressMark;
-    default:
-        return SectorKind::Other;
-    }
 }
 
 char sectorMapChar(SectorKind kind)

@@ -5,17 +5,7 @@
 #include <string>
 
 #include "image/d88.h"
-
-enum class SectorKind {
-    Good,          // status 0 (or another tool's 0x10 with its deleted mark)
-    Deleted,       // read fine, deleted-data mark
-    DataCrc,       // 0xB0: data as read, CRC error included
-    IdCrc,         // 0xA0
-    NoAddressMark, // 0xF0
-    Other,         // a status byte no known writer uses
-};
-
-SectorKind sectorKind(const d88::SectorRecord& s);
+#include "image/sector_kind.h"
 
 // The sector map's character for a kind, and its legend line.
 char sectorMapChar(SectorKind kind);

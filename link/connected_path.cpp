@@ -18,7 +18,7 @@ Outcome runConnected(const RunOptions& options, CommandFlow flow, void (*usageEx
             console::out("connect: %s\n", wire::linkCodeName(code));
         Outcome o = client.linkFailure(code == wire::kNoPort ? Step::Port : Step::Connect, code);
         o.file = client.deviceName();
-        o.detail = static_cast<int>(client.openFault());
+        o.portFault = client.openFault();
         return o;
     }
     if (flow == nullptr) {
@@ -37,6 +37,5 @@ Outcome runConnected(const RunOptions& options, CommandFlow flow, void (*usageEx
     if (outcome.cause == Cause::Interrupted && !interrupts::abortRequested() &&
         client.isConnected())
         outcome.endSent = client.sendEnd() == wire::kOk;
-    outcome.summary.wireBytes = client.bytesWritten();
     return outcome;
 }

@@ -1,5 +1,7 @@
 #include "link/disk_client.h"
 
+#include "core/console.h"
+#include "core/verbose.h"
 #include "link/protocol.h"
 
 DiskClient::DiskClient() : PacketLink()
@@ -22,15 +24,32 @@ int DiskClient::sendEnd()
     return sendPacket(end, 1, true, false);
 }
 
-Outcome DiskClient::finishSequence(const Summary& summary, int lastDone)
+Outcome DiskClient::finishSequence(const Outcome& done, int lastDone)
 {
     const int code = sendEnd();
     if (code == wire::kOk)
-        return Outcome::done(summary);
+        return done;
     Outcome o = linkFailure(Step::End, code);
+    o.operation = done.operation;
     o.lastDone = lastDone;
-    o.summary = summary;
+    o.read = done.read;
+    o.write = done.write;
+    o.rom = done.rom;
     return o;
+}
+
+Outcome DiskClient::startSequence(Step step, int where)
+{
+    Capabilities again;
+    const int code = hello(&again);
+    if (code != wire::kOk)
+        return linkFailure(step, code, where);
+    if (!(again == caps)) {
+        if (verbose)
+            console::out("the agent's capability record changed between sequences\n");
+        return Outcome::failed(step, Cause::BadReply, where);
+    }
+    return Outcome::done();
 }
 
 Cause causeOfLinkFailure(int code, LinkFault fault)

@@ -4,11 +4,17 @@
 // the track planner live in transfer/. Every operation ends with one Outcome.
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "core/outcome.h"
 #include "image/d88.h"
 #include "link/packet_link.h"
+#include "link/protocol.h"
+
+// The image side bounds a track's records without knowing the agent; both
+// bounds must stay one number.
+static_assert(d88::kMaxTrackRecords == wire::kMaxRecords, "a track's records: image vs agent");
 
 class ImageFile;
 struct SectorDesc;
@@ -18,14 +24,17 @@ struct TrackComparison;
 struct ReadPlan {
     int retries = 0;                          // further reads of a track with errors
     const d88::D88Header* resume = nullptr;   // the interrupted image to go on with
+    std::string file;                         // the image's file, for the outcome
+    int imageIndex = 1;                       // the image's number in it
 };
 
 class DiskClient : public PacketLink {
 public:
-    static constexpr int kTrackBufferSize = 16384;   // one track reply
-    static constexpr int kTrackDataSize = 0x3000;    // write: track data area
-    static constexpr int kPayloadSize = 0x3800;      // write: track payload buffer
-    static constexpr int kMaxRecords = 64;           // write: descriptor table
+    // The agent's track buffers (link/protocol.h), by the names the flows use.
+    static constexpr int kTrackBufferSize = wire::kTrackReplySize;
+    static constexpr int kTrackDataSize = wire::kTrackDataSize;
+    static constexpr int kPayloadSize = wire::kTrackPayloadSize;
+    static constexpr int kMaxRecords = wire::kMaxRecords;
 
     DiskClient();
 
@@ -38,20 +47,25 @@ public:
     // reply. A link code; *received is the reply's length.
     int requestTrack(bool more, int next, uint8_t* reply, int* received);
 
-    // Disk writing (transfer/write_disk.cpp).
-    Outcome writeDisk(int drive, ImageFile& image, bool verify = false);
-    // Reads the floppy back after a write and compares it with the image's
-    // tracks; tracks that differ are written again once and read back again
-    // (transfer/verify_disk.cpp). Completed when every track matches.
-    Outcome verifyDisk(int drive, ImageFile& image, const uint8_t* header, Summary* summary);
+    // Disk writing (transfer/write_disk.cpp): checks the image, asks for the
+    // disk, and writes every track; with verify, as a verifiedWrite.
+    // file names the image (name;index) in a failure of the image file.
+    Outcome writeDisk(int drive, ImageFile& image, bool verify = false,
+                      const std::string& file = std::string());
+    // Writes the listed tracks of the image whose (repaired) header is given,
+    // one write-track command and payload each, counting them in *written. A
+    // failure is one of `operation` (a write, or a verified write's rewrite).
+    Outcome writeTracks(ImageFile& image, const uint8_t* header, const std::vector<int>& tracks,
+                        Operation operation, int* written);
+    // Write, read back every track, write the differing tracks again once,
+    // read back those (transfer/verified_write.cpp). Completed when every
+    // track matches; any failure carries what was written.
+    Outcome verifiedWrite(int drive, ImageFile& image, const uint8_t* header, int trackCount);
     // One read-back sequence of the listed tracks (hello, medium query, begin,
-    // read-track commands, end), each compared with source as it arrives.
+    // read-track commands, end), each compared with source as it arrives
+    // (transfer/verify_disk.cpp).
     Outcome readBack(int drive, const std::vector<d88::TrackRecords>& source,
                      const std::vector<int>& tracks, std::map<int, TrackComparison>* results);
-    // Writes the listed tracks of the image whose (repaired) header is given,
-    // one write-track command and payload each, counting them in *summary.
-    Outcome writeTracks(ImageFile& image, const uint8_t* header, const std::vector<int>& tracks,
-                        Summary* summary);
 
     // ROM dump (transfer/dump_roms.cpp).
     Outcome dumpRoms();
@@ -66,10 +80,19 @@ public:
     bool queryMedium(int drive, int medium, bool forWrite, Outcome* failure, bool prompt = true);
     // The end command of a command sequence; its link code.
     int sendEnd();
-    // The end command after a sequence that did its work: done with the
-    // summary, or a failure at the end step that keeps it (the data is there;
-    // only the agent may not be ready for the next run).
-    Outcome finishSequence(const Summary& summary, int lastDone);
+    // The end command after a sequence that did its work: `done`, or a
+    // failure at the end step that keeps its operation and summary (the data
+    // is there; only the agent may not be ready for the next run).
+    Outcome finishSequence(const Outcome& done, int lastDone);
+    template <class OperationSummary>
+    Outcome finishSequence(const OperationSummary& summary, int lastDone)
+    {
+        return finishSequence(Outcome::done(summary), lastDone);
+    }
+    // A new command sequence on the same connection: the agent serves run
+    // after run, so it gets the hello a new run would send, and must answer it
+    // as it answered the first. A failure is at step and where.
+    Outcome startSequence(Step step, int where);
     // A failed link operation (sendPacket/receivePacket code) as an outcome.
     Outcome linkFailure(Step step, int code, int where = -1) const;
 

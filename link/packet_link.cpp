@@ -221,6 +221,33 @@ uint8_t PacketLink::getByte(bool withCrc)
     return result;
 }
 
+bool PacketLink::compressInto(const uint8_t* data, int length, uint8_t* holding,
+                              const uint8_t** payload, int* payloadLength)
+{
+    if (verbose)
+        console::out(" (%4d", length);
+    crc = kCrcInit;
+    for (int i = 0; i < length; ++i)
+        crcUpdate(data[i]);
+    const int encoded =
+        encoder.encode(data, static_cast<unsigned>(length), holding, wire::kHoldingSize);
+    if (encoded == LzEncoder::kOverflow) {
+        // The stream would not fit: the payload goes as it is, and the line says so.
+        if (verbose)
+            console::out(" -> %4d, %3d%%)", length, 100);
+        return false;
+    }
+    writeLe16(holding + encoded, crc);
+    const int compressedSize = encoded + 2;
+    if (verbose)
+        console::out(" -> %4d, %3d%%)", compressedSize, compressedSize * 100 / length);
+    if (compressedSize >= length)
+        return false;
+    *payload = holding;
+    *payloadLength = compressedSize;
+    return true;
+}
+
 int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, bool compress)
 {
     // The compressor's output and the CRC of the uncompressed payload behind it.
@@ -230,32 +257,8 @@ int PacketLink::sendPacket(const uint8_t* data, int length, bool acknowledged, b
 
     // Only data packets travel compressed; the 14-bit header cannot carry 16384 or more.
     compress = compress && !acknowledged && length > 0 && length <= wire::kLengthMask;
-    if (compress) {
-        if (verbose)
-            console::out(" (%4d", length);
-        crc = kCrcInit;
-        for (int i = 0; i < length; ++i)
-            crcUpdate(data[i]);
-        const int encoded =
-            encoder.encode(data, static_cast<unsigned>(length), holding, wire::kHoldingSize);
-        if (encoded == LzEncoder::kOverflow) {
-            // The stream would not fit: the payload goes as it is, and the line says so.
-            if (verbose)
-                console::out(" -> %4d, %3d%%)", length, 100);
-            compress = false;
-        } else {
-            writeLe16(holding + encoded, crc);
-            const int compressedSize = encoded + 2;
-            if (verbose)
-                console::out(" -> %4d, %3d%%)", compressedSize, compressedSize * 100 / length);
-            if (compressedSize < length) {
-                payload = holding;
-                payloadLength = compressedSize;
-            } else {
-                compress = false;
-            }
-        }
-    }
+    if (compress)
+        compress = compressInto(data, length, holding, &payload, &payloadLength);
 
     const uint8_t lead = acknowledged ? wire::kCommand : compress ? wire::kCompressed : wire::kData;
     int result = wire::kIoError;

@@ -96,6 +96,11 @@ private:
     // The hunt and one packet body: a stored payload into buffer (cut at
     // capacity), a compressed one whole into holding. Raises LinkError.
     void receiveOnce(uint8_t* buffer, int capacity, uint8_t* holding, int* lead, int* length);
+    // A data payload compressed into holding (kHoldingSize + 2 bytes) with the
+    // CRC of the uncompressed data behind it, when that comes out shorter:
+    // true with *payload and *payloadLength pointing there.
+    bool compressInto(const uint8_t* data, int length, uint8_t* holding, const uint8_t** payload,
+                      int* payloadLength);
 
     uint16_t sequence = 0;
     int32_t bitAccumulator = 0;

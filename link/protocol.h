@@ -40,6 +40,19 @@ constexpr uint8_t kAnswerWriteProtected = 249;
 // Medium byte of the write query: bit 7 set.
 constexpr uint8_t kMediumForWrite = 0x80;
 
+// The agent's buffers for one track. A track reply fills at most
+// kTrackReplySize bytes; a write-track payload (format record, data records)
+// at most kTrackPayloadSize, of which the sectors' data at most kTrackDataSize;
+// its descriptor table holds kMaxRecords sectors.
+constexpr int kTrackReplySize = 16384;
+constexpr int kTrackPayloadSize = 0x3800;
+constexpr int kTrackDataSize = 0x3000;
+constexpr int kMaxRecords = 64;
+
+// The density bit of the wire's sector records (reports and write records):
+// set for MFM, the inverse of D88's FM flag.
+constexpr uint8_t kMfm = 0x40;
+
 // Link result codes.
 constexpr int kOk = 0;
 constexpr int kNoPort = -1;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "core/outcome.h"
+
 // Why the last read or write of a sio failed.
 enum class LineFault {
     None,
@@ -15,16 +17,7 @@ enum class LineFault {
     Interrupted,   // a second Ctrl-C: the wait was given up
 };
 
-// Why the last open failed, with what the user needs to put it right.
-enum class OpenFault {
-    None,
-    BadNumber,     // port below 1
-    NotFound,      // no such device
-    NoPermission,  // the device exists, the user may not open it
-    InUse,         // another program holds it
-    Refused,       // the system refused to open it for another reason
-    BadSettings,   // it opened, but refused the line settings
-};
+// Why the last open failed: OpenFault (core/outcome.h), which an outcome carries.
 
 class sio {
 public:

@@ -137,6 +137,29 @@ bool sio::setReadTimeout(int ms)
     return SetCommTimeouts(platform->handle, &t) != 0;
 }
 
+namespace {
+
+#ifndef ERROR_DEVICE_REMOVED
+#define ERROR_DEVICE_REMOVED 1617L
+#endif
+
+// A failed ReadFile or WriteFile. Only an adapter that is gone hangs the line
+// up: its driver says so (ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED),
+// or, as usbser.sys does for a handle whose device was pulled out, refuses it
+// (ERROR_ACCESS_DENIED). Aborted, failed or refused calls can be passing
+// troubles of a driver: the link's retries deal with them.
+LineFault failedCall(int error)
+{
+    switch (error) {
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_ACCESS_DENIED: return LineFault::HungUp;
+    default: return LineFault::SystemError;
+    }
+}
+
+} // namespace
+
 int sio::write(const uint8_t* buffer, int length)
 {
     DWORD done = 0;
@@ -150,7 +173,7 @@ int sio::write(const uint8_t* buffer, int length)
     // A write that ends short without an error has run into its time-out.
     fault = interrupts::abortRequested() ? LineFault::Interrupted
             : ok                         ? LineFault::TimedOut
-                                         : LineFault::SystemError;
+                                         : failedCall(osError);
     if (verbose)
         console::out("sio::write error\n");
     return 1;
@@ -166,13 +189,9 @@ int sio::read(uint8_t* buffer, int length)
         osError = int(GetLastError());
     if (ok && got == DWORD(length))
         return 0;
-    // An adapter pulled out fails its reads with one of these.
     fault = interrupts::abortRequested() ? LineFault::Interrupted
             : ok                         ? LineFault::TimedOut
-            : (osError == ERROR_DEVICE_NOT_CONNECTED || osError == ERROR_BAD_COMMAND ||
-               osError == ERROR_OPERATION_ABORTED || osError == ERROR_GEN_FAILURE)
-                ? LineFault::HungUp
-                : LineFault::SystemError;
+                                         : failedCall(osError);
     if (verbose)
         console::out("sio::read error\n");
     return 1;

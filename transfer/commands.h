@@ -13,9 +13,6 @@ Outcome readCommand(DiskClient& client, const RunOptions& options);    // r
 Outcome writeCommand(DiskClient& client, const RunOptions& options);   // w
 Outcome romCommand(DiskClient& client, const RunOptions& options);     // s
 
-// i: looks inside D88 files without a port. Returns the exit status.
-int inspectCommand(const RunOptions& options);
-
 // The w command's file argument "name;index": the file name is the first
 // ";"-separated field, the image index (from 1) the next non-empty one read as
 // a decimal number, 1 without one. Runs of ";" count as one separator, as

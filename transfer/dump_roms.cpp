@@ -57,7 +57,7 @@ struct RomDump {
     explicit RomDump(DiskClient& c) : client(c) {}
     DiskClient& client;
     int total = 0;         // banks of all selected ROMs
-    Summary summary;
+    RomSummary summary;
     int lastBank = -1;     // the last bank received in full
 };
 
@@ -150,7 +150,7 @@ Outcome dumpRom(RomDump& dump, int row, bool hasHdDrive)
         console::out("\n");
         return fileFailure(dump, file, rom, systemError);
     }
-    return Outcome::done();
+    return Outcome::done(Operation::RomDump);
 }
 
 } // namespace

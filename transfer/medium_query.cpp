@@ -90,7 +90,7 @@ bool DiskClient::queryMedium(int drive, int requested, bool forWrite, Outcome* f
             console::out(tr("ディスク操作に関するエラーが生じました.\n"));
         }
         *failure = Outcome::failed(Step::MediumQuery, cause);
-        failure->detail = answer;
+        failure->mediumAnswer = answer;
         return false;
     }
 }

@@ -10,28 +10,16 @@
 
 namespace {
 
-// Title and write-protect flag go in after the read, over the provisional
-// "made by ferry2"; byte 16 of the title stays NUL.
-bool stampHeader(ImageFile& image, const RunOptions& options)
-{
-    const uint8_t protect = options.protect ? d88::kProtected : 0x00;
-    return image.seek(d88::kTitle, ImageFile::SeekFromImage) &&
-           image.write(options.title, 16) == 16 &&
-           image.seek(d88::kWriteProtect, ImageFile::SeekFromImage) &&
-           image.write(&protect, 1) == 1;
-}
-
 // Cuts the file at the end of the image just completed, so that the tail of a
 // longer interrupted image it replaced is not taken for a broken next image.
 bool cutAfterImage(ImageFile& image, uint32_t size)
 {
-    return image.seek(static_cast<int32_t>(size), ImageFile::SeekFromImage) &&
-           image.truncateHere();
+    return image.seek(static_cast<int32_t>(size), ImageFile::SeekFromImage) && image.truncateHere();
 }
 
 Outcome fileFailure(Step step, Cause cause, const ImageFile& image, const RunOptions& options)
 {
-    Outcome o = Outcome::failed(step, cause);
+    Outcome o = Outcome::failed(step, cause).in(Operation::Read);
     o.systemError = image.systemError;
     o.file = options.fileArg;
     return o;
@@ -60,6 +48,8 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
 
     ReadPlan plan;
     plan.retries = options.retries;
+    plan.file = options.fileArg;
+    plan.imageIndex = number;
     d88::D88Header interrupted;
     if (options.resume && where != d88::Selected::InProgress) {
         console::out(tr("中断した読み込みはありません. 新しく読み込みます.\n"));
@@ -79,15 +69,15 @@ Outcome readCommand(DiskClient& client, const RunOptions& options)
     }
 
     Outcome outcome = client.readDisk(options.driveIndex(), options.medium, image, plan);
-    if (outcome.cause == Cause::FileError)
-        outcome.file = options.fileArg;
-    outcome.summary.imageIndex = number;
-    // Only a complete image gets its title; an interrupted one keeps its marker.
-    if (outcome.completed || outcome.step == Step::End) {
-        bool ok = stampHeader(image, options);
-        if (ok && where == d88::Selected::InProgress)
-            ok = cutAfterImage(image, outcome.summary.imageBytes);
-        if (!ok)
+    // The title and the write-protect flag go over the provisional "made by
+    // ferry2" whenever the header is there, an interrupted read's too: they
+    // leave its marker and progress record as they are.
+    const bool complete = outcome.completed || outcome.step == Step::End;
+    if (complete || outcome.read.imageStarted) {
+        bool ok = d88::stampTitle(image, options.title, options.protect);
+        if (ok && complete && where == d88::Selected::InProgress)
+            ok = cutAfterImage(image, outcome.read.imageBytes);
+        if (!ok && complete)
             outcome = fileFailure(Step::ImageWrite, Cause::FileError, image, options);
     }
     image.close();

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "image/d88.h"
+#include "link/protocol.h"
 
 SectorReport SectorReport::parse(const uint8_t* in)
 {
@@ -45,7 +46,7 @@ void decodeSectorReports(uint8_t* reports, int n, int t)
     previous.c = static_cast<uint8_t>(t >> 1);
     previous.h = static_cast<uint8_t>(t & 1);
     previous.n = 1;
-    previous.mode = 0x40;
+    previous.mode = wire::kMfm;
 
     for (int i = 0; i < n; ++i) {
         uint8_t* raw = reports + i * kReportSize;

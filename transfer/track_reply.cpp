@@ -3,6 +3,8 @@
 #include <cstddef>
 
 #include "image/image_file.h"
+#include "image/sector_kind.h"
+#include "link/protocol.h"
 
 bool decodeTrackReply(const uint8_t* reply, int received, int t, d88::TrackRecords* track,
                       std::vector<SectorReport>* reports)
@@ -27,7 +29,7 @@ bool decodeTrackReply(const uint8_t* reply, int received, int t, d88::TrackRecor
         record.h = report.h;
         record.r = report.r;
         record.n = report.n;
-        record.density = static_cast<uint8_t>(report.mode ^ 0x40);
+        record.density = static_cast<uint8_t>(report.mode ^ wire::kMfm);
         record.deleted = d88Deleted(report);
         record.status = d88Status(report);
         const bool carriesData =
@@ -71,23 +73,9 @@ bool appendTrack(ImageFile& image, const d88::TrackRecords& track)
     return true;
 }
 
-TrackCounts countSectors(const d88::TrackRecords& track)
-{
-    TrackCounts counts;
-    for (const d88::SectorRecord& s : track) {
-        ++counts.sectors;
-        counts.idCrc += s.status == d88::kStatusIdCrc;
-        counts.dataCrc += s.status == d88::kStatusDataCrc;
-        counts.noAddressMark += s.status == d88::kStatusNoDataMark;
-        counts.deleted += s.deleted != 0;
-    }
-    return counts;
-}
-
 int countBadSectors(const d88::TrackRecords& track)
 {
-    const TrackCounts counts = countSectors(track);
-    return counts.idCrc + counts.dataCrc + counts.noAddressMark;
+    return countSectors(track).bad();
 }
 
 bool sameTrack(const d88::TrackRecords& a, const d88::TrackRecords& b)

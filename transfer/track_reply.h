@@ -29,9 +29,3 @@ int countBadSectors(const d88::TrackRecords& track);
 // The same floppy: the same IDs and densities in the same order, and the same
 // data wherever both reads found a sector without error.
 bool sameTrack(const d88::TrackRecords& a, const d88::TrackRecords& b);
-
-// The counts of a track for the closing summary.
-struct TrackCounts {
-    int sectors = 0, idCrc = 0, dataCrc = 0, noAddressMark = 0, deleted = 0;
-};
-TrackCounts countSectors(const d88::TrackRecords& track);

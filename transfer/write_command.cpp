@@ -10,10 +10,10 @@
 #include "core/i18n.h"
 #include "core/run_options.h"
 #include "image/d88.h"
+#include "image/image_check.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "transfer/commands.h"
-#include "image/image_check.h"
 #include "image/d88_image.h"
 #include "image/image_format.h"
 #include "image/image_select.h"
@@ -93,7 +93,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     ConvertedImage converted;
     if (format != ImageFormat::Unknown && format != ImageFormat::D88) {
         if (!convertToD88(name, index, format, &converted)) {
-            Outcome o = Outcome::failed(Step::ImageRead, Cause::DamagedImage);
+            Outcome o = Outcome::failed(Step::ImageRead, Cause::DamagedImage).in(Operation::Write);
             o.file = options.fileArg;
             return o;
         }
@@ -103,7 +103,7 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     ImageFile image;
     if (!image.open(name.c_str(), ImageFile::ReadOnly)) {
         console::err(tr("ファイルを開けません.\n"));
-        Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError);
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::FileError).in(Operation::Write);
         o.systemError = image.systemError;
         o.file = name;
         return o;
@@ -117,14 +117,13 @@ Outcome writeCommand(DiskClient& client, const RunOptions& options)
     if (!problem.empty() || !d88::selectImage(image, index, &where) ||
         where != d88::Selected::Image || !headerPresent(image)) {
         console::err(tr("指定されたディスクがありません.\n"));
-        Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage);
+        Outcome o = Outcome::failed(Step::ImageOpen, Cause::NoImage).in(Operation::Write);
         o.file = name;
         o.notes = problem;
         return o;
     }
-    Outcome outcome = client.writeDisk(options.driveIndex(), image, options.verify);
-    if (outcome.side() == Side::ImageFile)
-        outcome.file = options.fileArg;
+    Outcome outcome =
+        client.writeDisk(options.driveIndex(), image, options.verify, options.fileArg);
     image.close();
     return outcome;
 }

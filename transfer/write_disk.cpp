@@ -9,14 +9,14 @@
 #include "core/i18n.h"
 #include "core/interrupt.h"
 #include "image/d88.h"
+#include "image/image_check.h"
 #include "image/image_file.h"
 #include "link/disk_client.h"
 #include "link/protocol.h"
-#include "image/image_check.h"
 #include "transfer/sector_desc.h"
 
 Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
-                                const std::vector<int>& tracks, Summary* summary)
+                                const std::vector<int>& tracks, Operation operation, int* written)
 {
     std::vector<SectorDesc> descs(kMaxRecords);
     std::vector<uint8_t> data(kTrackDataSize);
@@ -27,7 +27,7 @@ Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
         if (interrupts::stopRequested()) {
             Outcome o = Outcome::failed(Step::WriteTrack, Cause::Interrupted, t);
             o.lastDone = lastDone;
-            return o;
+            return o.in(operation);
         }
         console::out("Track %3d:", t);
         const uint32_t offset = trackDataOffset(header, t);
@@ -41,7 +41,7 @@ Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
                 console::out("\n");
                 Outcome o = Outcome::failed(Step::ImageRead, Cause::DamagedImage, t);
                 o.lastDone = lastDone;
-                return o;
+                return o.in(operation);
             }
             console::out(" %2d sectors", count);
         }
@@ -62,64 +62,72 @@ Outcome DiskClient::writeTracks(ImageFile& image, const uint8_t* header,
             console::out("\n");
             Outcome o = linkFailure(Step::WriteTrack, code, t);
             o.lastDone = lastDone;
-            return o;
+            return o.in(operation);
         }
         console::out(".\n");
-        ++summary->tracksWritten;
+        ++*written;
         lastDone = t;
     }
-    return Outcome::done(*summary);
+    return Outcome::done(operation);
 }
 
-Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify)
+namespace {
+
+Outcome imageFault(Step step, Cause cause, int where, const std::string& file)
+{
+    Outcome o = Outcome::failed(step, cause, where).in(Operation::Write);
+    o.file = file;
+    return o;
+}
+
+} // namespace
+
+Outcome DiskClient::writeDisk(int drive, ImageFile& image, bool verify, const std::string& file)
 {
     uint8_t header[d88::kHeaderSize];
     if (image.read(header, d88::kHeaderSize) != d88::kHeaderSize) {
         console::err(tr("指定されたディスクがありません.\n"));
-        return Outcome::failed(Step::ImageOpen, Cause::NoImage);
+        return imageFault(Step::ImageOpen, Cause::NoImage, -1, file);
     }
     d88::repairHeader(header);
     medium = d88::mediumFor(header[d88::kMediaType]);
     const int trackCount = d88::trackCountFor(medium);
 
-    // The title is CP932 bytes, up to 16 of them and up to a NUL.
-    const std::string title(reinterpret_cast<const char*>(header + d88::kTitle),
-                            strnlen(reinterpret_cast<const char*>(header + d88::kTitle), 16));
-    console::out(tr("[%s] (%s) を書き戻します.\n"), console::fromCp932(title).c_str(),
+    const char* title = reinterpret_cast<const char*>(header + d88::kTitle);
+    console::out(tr("[%s] (%s) を書き戻します.\n"),
+                 console::fromCp932(std::string(title, strnlen(title, d88::kTitleLength))).c_str(),
                  d88::mediumName(medium));
 
     // Everything the track loop will read is walked once here, so a damaged
     // image stops before the floppy in the drive is touched.
     const ImageCheck check = checkImage(image, header, trackCount);
     if (check.state != ImageState::Sound)
-        return Outcome::failed(Step::ImageRead, Cause::DamagedImage, check.track);
+        return imageFault(Step::ImageRead, Cause::DamagedImage, check.track, file);
 
     if (capabilities().hasHdDrive == 0 && medium != d88::kMedium2D) {
         console::out(tr("この機種では %s のディスクイメージは書き戻しできません．\n"),
                      d88::mediumName(medium));
-        return Outcome::failed(Step::MediumQuery, Cause::Not2D);
+        return Outcome::failed(Step::MediumQuery, Cause::Not2D).in(Operation::Write);
     }
 
     Outcome failure;
     if (!queryMedium(drive, medium, true, &failure))
-        return failure;
-
-    std::vector<int> tracks;
-    for (int t = 0; t < trackCount; ++t)
-        tracks.push_back(t);
-    Summary summary;
-    Outcome outcome = writeTracks(image, header, tracks, &summary);
-    if (!outcome.completed)
-        return outcome;
-
-    outcome = finishSequence(summary, trackCount - 1);
-    if (!outcome.completed)
-        return outcome;
+        return failure.in(Operation::Write);
+    Outcome outcome;
     if (verify) {
-        outcome = verifyDisk(drive, image, header, &summary);
-        if (!outcome.completed)
-            return outcome;
+        outcome = verifiedWrite(drive, image, header, trackCount);
+    } else {
+        std::vector<int> tracks;
+        for (int t = 0; t < trackCount; ++t)
+            tracks.push_back(t);
+        WriteSummary summary;
+        outcome = writeTracks(image, header, tracks, Operation::Write, &summary.tracksWritten);
+        if (outcome.completed)
+            outcome = finishSequence(summary, trackCount - 1);
+        outcome.write.wireBytes = bytesWritten();
     }
-    summary.wireBytes = bytesWritten();
-    return Outcome::done(summary);
+    // The track loops read the image too: a file changed under them names it.
+    if (outcome.side() == Side::ImageFile)
+        outcome.file = file;
+    return outcome;
 }

@@ -71,7 +71,7 @@ RunResult runFerry2(const std::vector<std::string>& args, const std::string& cwd
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(hooks.fileSizeLimit);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        setenv("LC_ALL", "C.UTF-8", 1);
+        setenv("LC_ALL", hooks.locale.c_str(), 1);
         for (const std::string& change : hooks.environment) {
             const size_t eq = change.find('=');
             if (eq == std::string::npos)

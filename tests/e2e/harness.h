@@ -37,7 +37,9 @@ struct RunHooks {
     // Called about every 20 ms while the child runs, with its pid (to send it
     // a signal when the sim's log shows a track, say).
     std::function<void(pid_t)> whileRunning;
-    // Changes to the child's environment after LC_ALL=C.UTF-8 is set:
+    // LC_ALL of the child.
+    std::string locale = "C.UTF-8";
+    // Changes to the child's environment after LC_ALL is set from locale:
     // "NAME=value" sets NAME, a bare "NAME" removes it.
     std::vector<std::string> environment;
 };

@@ -266,7 +266,20 @@ TEST(Outcome, WriteSummaryCountsTracksAndWireBytes)
     e2e::Sim sim({"--blank1", "2D"}, dir.path());
     auto r = runFerry2({"w", sim.portArg(), "img.d88"}, dir.path(), "\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("結果: 84 トラック書き込み, 送信 "), std::string::npos) << r.out;
+    // The bytes on the line, from what the sim received: every packet is its
+    // lead character and its body (sequence, length, payload as sent, CRC:
+    // payload + 6 bytes) in characters of seven bits each.
+    uint64_t wire = 0;
+    for (const auto& line : sim.logLines()) {
+        const std::string lead = e2e::jsonField(line, "lead");
+        if (lead.empty())
+            continue;
+        const uint64_t body = e2e::jsonField(line, "payload").size() / 2 + 6;
+        wire += 1 + (body * 8 + 6) / 7;
+    }
+    EXPECT_NE(r.out.find("結果: 84 トラック書き込み, 送信 " + std::to_string(wire) + " バイト\n"),
+              std::string::npos)
+        << r.out;
 }
 
 // Ctrl-C: the track in flight finishes, the agent gets its end command, the
@@ -392,6 +405,24 @@ TEST(Outcome, TitlesTravelAsCp932)
     e2e::Sim sim({"--blank1", "2D"}, dir.path());
     auto w = runFerry2({"w", sim.portArg(), "out.d88"}, dir.path(), "\n");
     EXPECT_NE(w.out.find("[" + title + "] (2D) を書き戻します.\n"), std::string::npos) << w.out;
+}
+
+// Where ferry2 did not convert the argument (a C locale and bytes that are not
+// UTF-8), -t keeps its first 16 bytes as they came, a last byte that looks
+// like the lead byte of a double-byte character included.
+TEST(Outcome, UnconvertedTitleKeepsItsFirst16Bytes)
+{
+    e2e::TempDir dir;
+    e2e::writeFile(dir.file("src.d88"), tenTracks());
+    e2e::Sim sim({"--drive1", dir.file("src.d88")}, dir.path());
+    e2e::RunHooks hooks;
+    hooks.locale = "C";
+    auto r = runFerry2({"r", sim.portArg(), "-t", "ABCDEFGHIJKLMNO\x82\x40", "out.d88"},
+                       dir.path(), "", 60000, hooks);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto bytes = e2e::readFile(dir.file("out.d88"));
+    ASSERT_GE(bytes.size(), 17u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 17), std::string("ABCDEFGHIJKLMNO\x82\0", 17));
 }
 
 } // namespace

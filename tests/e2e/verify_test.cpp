@@ -3,6 +3,10 @@
 // and read back alone; a sector that never reads back is named.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -164,6 +168,98 @@ TEST(Verify, ErrorAndDeletedSectorsFollowTheRule)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("照合しました (83 トラック, 読み返せないトラック 1)"), std::string::npos)
         << r.out;
+}
+
+
+// A verified write that fails after the write: the message names the phase
+// (照合 for the read-back, 書き直し for the rewrite), says that every track was
+// written, and how far the phase got. Packets the sim receives for w --verify
+// of a 2D image whose every track is written wrong once: 1 hello, 2 medium,
+// 3 + 2t and 4 + 2t write-track t and its data, 171 end; the read-back 172
+// hello, 173 medium, 174 begin, 175 + t the command delivering track t, 259
+// end; the rewrite 260 hello, 261 medium, 262 and 263 write-track 0 and its data.
+// Each of the 84 tracks holds one 128-byte sector, and each phase has all of
+// them to do: a Ctrl-C lands well inside the phase it is sent in.
+std::vector<uint8_t> smallImage()
+{
+    D88Builder b(0x00);
+    for (int t = 0; t < 84; ++t)
+        b.setTrack(t, {e2e::testRecord(t, 1, 0)});
+    return b.build();
+}
+struct PhaseRow {
+    const char* label;
+    std::vector<std::string> sim;
+    int sequence;       // SIGINT once the sim's sequence (0 write, 1 read-back,
+    int track;          // 2 rewrite; -1 no signal) has dealt with this track
+                        // (-1: as soon as the sequence starts)
+    std::string err;    // expected in standard error
+};
+
+void runPhaseRows(const std::vector<PhaseRow>& rows)
+{
+    for (const PhaseRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        e2e::TempDir dir;
+        e2e::writeFile(dir.file("img.d88"), smallImage());
+        std::vector<std::string> simArgs{"--blank1", "2D"};
+        for (int t = 0; t < 84; ++t)
+            simArgs.insert(simArgs.end(), {"--flaky-write", std::to_string(t)});
+        simArgs.insert(simArgs.end(), row.sim.begin(), row.sim.end());
+        e2e::Sim sim(simArgs, dir.path());
+        ASSERT_TRUE(sim.started());
+        bool sent = false;
+        e2e::RunHooks hooks;
+        hooks.whileRunning = [&](pid_t pid) {
+            if (sent || row.sequence < 0)
+                return;
+            const auto seq = sequences(sim);
+            if (seq.size() <= size_t(row.sequence))
+                return;
+            const Sequence& s = seq[size_t(row.sequence)];
+            const std::vector<int>& tracks = row.sequence == 1 ? s.read : s.written;
+            if (row.track < 0 || std::find(tracks.begin(), tracks.end(), row.track) != tracks.end()) {
+                kill(pid, SIGINT);
+                sent = true;
+            }
+        };
+        auto r = runFerry2({"w", "--verify", sim.portArg(), "img.d88"}, dir.path(), "\n", 120000,
+                           hooks);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.out.find(kDone), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+        EXPECT_EQ(row.sequence >= 0, sent);
+    }
+}
+
+TEST(VerifyPhases, HangUpAndCtrlC)
+{
+    runPhaseRows({
+        {"read-back hang-up", {"--hangup-at-track", "7"}, -1, -1,
+         "トラック 7 の照合: 回線が切断されました. ケーブルと USB 変換器の接続, 88 の電源を確認"
+         "してください.\n84 トラックすべて書き込み済みです. トラック 6 まで照合しました.\n"},
+        {"rewrite hang-up", {"--hangup-after", "261"}, -1, -1,
+         "トラック 0 の書き直し: 回線が切断されました. ケーブルと USB 変換器の接続, 88 の電源を"
+         "確認してください.\n84 トラックすべて書き込み済みです.\n"},
+        {"read-back Ctrl-C", {"--baud", "19200"}, 1, 0,
+         "の照合: 中断しました. 84 トラックすべて書き込み済みです. トラック "},
+        {"rewrite Ctrl-C", {"--baud", "19200"}, 2, 0,
+         "の書き直し: 中断しました. 84 トラックすべて書き込み済みです. トラック "},
+    });
+}
+
+// Silence costs the reply's time-outs: 3 x 10 s each.
+TEST(VerifyPhases, Silence)
+{
+    runPhaseRows({
+        {"read-back silence", {"--silent-at-track", "7"}, -1, -1,
+         "トラック 7 の照合: 応答がありません. 88 側のプログラムが動いているか, ケーブルが"
+         "つながっているか確認してください.\n84 トラックすべて書き込み済みです. トラック 6 まで"
+         "照合しました.\n"},
+        {"rewrite silence", {"--mute-after", "261"}, -1, -1,
+         "トラック 0 の書き直し: 応答がありません. 88 側のプログラムが動いているか, ケーブルが"
+         "つながっているか確認してください.\n84 トラックすべて書き込み済みです.\n"},
+    });
 }
 
 } // namespace

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 #include "tests/support/hex_dump.h"
 
 namespace {
@@ -64,27 +68,86 @@ std::string fromCharset(const std::string& bytes, const char* charset)
     return out;
 }
 
+// The text of every string literal of a source file that holds more than
+// ASCII, adjacent literals joined as the compiler joins them.
+std::vector<std::string> textLiterals(const std::string& source)
+{
+    std::vector<std::string> texts;
+    std::string current;
+    bool inLiteral = false, joinable = false;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const char c = source[i];
+        if (inLiteral) {
+            if (c == '\\' && i + 1 < source.size()) {
+                const char e = source[++i];
+                current += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+            } else if (c == '"') {
+                inLiteral = false;
+                joinable = true;
+            } else {
+                current += c;
+            }
+            continue;
+        }
+        if (c == '/' && i + 1 < source.size() && source[i + 1] == '/') {
+            i = source.find('\n', i);
+            if (i == std::string::npos)
+                break;
+            continue;
+        }
+        if (c == '\'' && i + 2 < source.size()) {
+            i = source.find('\'', i + (source[i + 1] == '\\' ? 3 : 2));
+            if (i == std::string::npos)
+                break;
+            continue;
+        }
+        if (c == '"') {
+            inLiteral = true;
+            if (!joinable)
+                current.clear();
+            continue;
+        }
+        if (c == ' ' || c == '\n' || c == '\t')
+            continue;
+        if (joinable) {
+            bool ascii = true;
+            for (unsigned char b : current)
+                ascii = ascii && b < 0x80;
+            if (!ascii)
+                texts.push_back(current);
+            current.clear();
+        }
+        joinable = false;
+    }
+    return texts;
+}
+
+// Every message the program prints survives the console charsets it meets:
+// each literal of the client's sources that holds more than ASCII converts to
+// CP932 and EUC-JP and back unchanged.
 TEST(Console, EveryMessageConvertsCompletely)
 {
-    const char* texts[] = {
-        "通信ポート %d, %d bps で接続します.\n\n",
-        ("88 にプログラムを転送します。\n88 で load \"COM:N81X\" というコマンドを実行してください。"
-         "\n\nよろしいですか ?"),
-        "    -s    88 -> PC 間で高速転送を行わない (19200 bps 時のみ)",
-        "    -m#   読み出すディスクのメディアを指定(0:2D 1:2DD 2:2HD)",
-        "この機種では %s のディスクイメージは書き戻しできません．\n",
-        "rom bitmap is %.2x (漢字1:%d, 漢字2:%d, 辞書:%d, CD:%d)\n",
-        "PC88 のドライブ %d に新しいディスクを入れてキーを押してください.\n",
-        "ディスクはライトプロテクトされています.\n",
-        "指定されたディスクがありません.\n",
-    };
-    const char* charsets[] = {"CP932", "EUC-JP"};
-    for (const char* charset : charsets) {
-        for (const char* text : texts) {
-            std::string converted = console::toCharset(text, charset);
-            EXPECT_EQ(text, fromCharset(converted, charset)) << charset;
+    const std::string root = FERRY2_SOURCE_DIR;
+    size_t count = 0;
+    for (const char* room : {"app", "core", "image", "link", "transfer", "inspect", "convert"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(root + "/" + room)) {
+            const std::string path = entry.path().string();
+            if (path.size() < 4 || path.compare(path.size() - 4, 4, ".cpp") != 0)
+                continue;
+            std::ifstream in(path, std::ios::binary);
+            const std::string source((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+            for (const std::string& text : textLiterals(source)) {
+                ++count;
+                for (const char* charset : {"CP932", "EUC-JP"}) {
+                    const std::string converted = console::toCharset(text, charset);
+                    EXPECT_EQ(text, fromCharset(converted, charset)) << charset << " " << path;
+                }
+            }
         }
     }
+    // The usage text, the closing messages, the prompts, the i listings.
+    EXPECT_GT(count, 150u);
 }
 
 TEST(Console, Utf8ConsoleTakesTextAsItIs)

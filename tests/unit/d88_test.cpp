@@ -92,6 +92,34 @@ TEST(D88Header, ProgressRecord)
     }
 }
 
+// An interrupted read is stamped with the title and the write-protect flag as
+// a complete one is: bytes 0-15 and 26 change, nothing else, so the marker
+// and the progress record still let --resume go on.
+TEST(D88Header, StampOfAnInterruptedReadTouchesOnlyTitleAndFlag)
+{
+    Bytes header(688, 0);
+    std::memcpy(&header[0], "made by ferry2", 14);
+    writeLe32(&header[28], 0xDEADD13C);
+    const uint8_t progress[9] = {'F', '2', 1, 40, 0x10, 0x20, 0x03, 0x00, 0};
+    std::memcpy(&header[0x11], progress, 9);
+    Bytes file = header;
+    file.insert(file.end(), 300, 0x5A); // tracks stored so far
+    testsupport::TempFile temp("interrupted.d88", file);
+
+    ImageFile image;
+    ASSERT_TRUE(image.open(temp.path.c_str(), ImageFile::OpenAlways));
+    ASSERT_TRUE(d88::stampTitle(image, "floppy\0\0\0\0\0\0\0\0\0\xFF", true));
+    image.close();
+
+    Bytes expected = file;
+    std::memcpy(&expected[0], "floppy\0\0\0\0\0\0\0\0\0\xFF", 16);
+    expected[26] = 0x10;
+    EXPECT_EQ(temp.contents(), expected);
+    const d88::D88Header decoded = d88::D88Header::decode(expected.data());
+    EXPECT_EQ(decoded.tracksDone, 40);
+    EXPECT_EQ(decoded.dataEnd, 0x32010u);
+}
+
 TEST(D88SectorHeader, EncodesAndDecodesGoldenBytes)
 {
     struct Row {

@@ -136,6 +136,15 @@ TEST(Options, Titles)
     EXPECT_EQ(title(parse({"r", "-t", "abc", "a"}).options), "abc" + std::string(14, '\0'));
     EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNOPQRST", "a"}).options),
               std::string("ABCDEFGHIJKLMNOP") + std::string(1, '\0'));
+#ifdef _WIN32
+    // Arguments come in the ANSI code page, not converted: the first 16 bytes.
+    EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNO\x82\xA0", "a"}).options),
+              std::string("ABCDEFGHIJKLMNO\x82") + std::string(1, '\0'));
+#else
+    // Converted from UTF-8: a double-byte character that does not fit whole is left out.
+    EXPECT_EQ(title(parse({"r", "-t", "ABCDEFGHIJKLMNO\xE3\x81\x82", "a"}).options),
+              std::string("ABCDEFGHIJKLMNO") + std::string(2, '\0'));
+#endif
 }
 
 TEST(Options, DevicePath)
@@ -177,6 +186,9 @@ TEST(Options, LongOptionsAndRequests)
         {{"--help"}, ParseResult::Help, false, false, 0, ""},
         {{"-h"}, ParseResult::Help, false, false, 0, ""},
         {{"help"}, ParseResult::Help, false, false, 0, ""},
+        // Only those three: another word starting with h is a command letter.
+        {{"hoge"}, ParseResult::Run, false, false, 0, ""},
+        {{"H"}, ParseResult::Run, false, false, 0, ""},
         {{"r", "a", "--help"}, ParseResult::Help, false, false, 0, ""},
         {{"--version"}, ParseResult::Version, false, false, 0, ""},
         {{"--bogus"}, ParseResult::Usage, false, false, 0, ""},
@@ -220,11 +232,12 @@ TEST(Options, AtoiValue)
 TEST(Closing, MistypedLetterGetsNoUploadAdvice)
 {
     for (int command : {'x', 'r'}) {
-        RunOptions options;
-        options.command = command;
+        Outcome o = Outcome::failed(Step::Connect, Cause::NoAnswer);
+        if (command == 'x')
+            o.notACommand = command;
         testing::internal::CaptureStderr();
         testing::internal::CaptureStdout();
-        EXPECT_EQ(closeRun(Outcome::failed(Step::Connect, Cause::NoAnswer), options), 1);
+        EXPECT_EQ(closeRun(o), 1);
         const std::string err = testing::internal::GetCapturedStderr();
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(err.find("ferry2 b") == std::string::npos, command == 'x') << err;

@@ -198,10 +198,10 @@ TEST(ReadDisk, SmallDiskGivesExactImageAndCommandSequence)
     const Outcome outcome = readCommand(client, options);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(outcome.summary.formattedTracks, 2);
-    EXPECT_EQ(outcome.summary.unformattedTracks, 82);
-    EXPECT_EQ(outcome.summary.sectors, 32);
-    EXPECT_EQ(outcome.summary.imageIndex, 1);
+    EXPECT_EQ(outcome.read.formattedTracks, 2);
+    EXPECT_EQ(outcome.read.unformattedTracks, 82);
+    EXPECT_EQ(outcome.read.sectors, 32);
+    EXPECT_EQ(outcome.read.imageIndex, 1);
     EXPECT_NE(out.find("Track   0: 16 sectors.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Track   2: unformatted.\n"), std::string::npos) << out;
 
@@ -348,12 +348,13 @@ TEST(ReadDisk, ReplyWithDataOutsideItStopsTheRead)
         EXPECT_EQ(outcome.where, 0) << row.name;
         EXPECT_EQ(outcome.cause, Cause::BadReply) << row.name;
 
-        // The provisional header stays, unstamped: the image still reads as interrupted.
+        // The provisional header stays, stamped with the title (-t not given:
+        // sixteen spaces): the image still reads as interrupted.
         const Bytes image = file.contents();
         ASSERT_EQ(image.size(), 688u) << row.name;
         EXPECT_EQ(readLe32(&image[28]), 0xDEADD13Cu) << row.name;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 16),
-                  std::string("made by ferry2\0\0", 16))
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 17),
+                  std::string("                \0", 17))
             << row.name;
         const std::vector<Bytes> commands = agent.commands();
         ASSERT_FALSE(commands.empty());

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/read_schedule.h"
+#include "transfer/track_order.h"
 
 namespace {
 

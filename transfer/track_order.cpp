@@ -1,4 +1,4 @@
-#include "transfer/read_schedule.h"
+#include "transfer/track_order.h"
 
 ReadSchedule::ReadSchedule(const std::vector<int>& tracks, int retries) : retries(retries)
 {
