@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/text_format.h"
 #include "core/i18n.h"
 #include "core/outcome.h"
 #include "core/system_error.h"
@@ -21,17 +22,6 @@
 
 namespace {
 
-std::string format(const char* pattern, ...) FERRY2_PRINTF(1, 2);
-std::string format(const char* pattern, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
-
 // The step as the user knows it.
 std::string stepText(const Outcome& o)
 {
@@ -41,23 +31,23 @@ std::string stepText(const Outcome& o)
     case Step::Connect: return tr("88 との接続");
     case Step::MediumQuery: return tr("ディスクの確認");
     case Step::Begin: return tr("読み込みの開始");
-    case Step::ReadTrack: return format(tr("トラック %d の読み込み"), o.where);
+    case Step::ReadTrack: return textFormat(tr("トラック %d の読み込み"), o.where);
     case Step::WriteTrack:
         if (o.operation == Operation::VerifyRewrite)
-            return format(tr("トラック %d の書き直し"), o.where);
-        return format(tr("トラック %d の書き込み"), o.where);
-    case Step::VerifyTrack: return format(tr("トラック %d の照合"), o.where);
+            return textFormat(tr("トラック %d の書き直し"), o.where);
+        return textFormat(tr("トラック %d の書き込み"), o.where);
+    case Step::VerifyTrack: return textFormat(tr("トラック %d の照合"), o.where);
     case Step::RomBank:
-        return format(tr("ROM バンク %02X%s の受信"), o.where,
+        return textFormat(tr("ROM バンク %02X%s の受信"), o.where,
                       (o.file.empty() ? "" : " (" + o.file + ")").c_str());
-    case Step::ImageOpen: return format(tr("ディスクイメージ %s"), o.file.c_str());
+    case Step::ImageOpen: return textFormat(tr("ディスクイメージ %s"), o.file.c_str());
     case Step::ImageRead:
         if (o.where >= 0)
-            return format(tr("ディスクイメージ %s のトラック %d"), o.file.c_str(), o.where);
-        return format(tr("ディスクイメージ %s の読み込み"), o.file.c_str());
-    case Step::ImageWrite: return format(tr("ディスクイメージ %s への書き込み"), o.file.c_str());
-    case Step::RomFile: return format(tr("ROM ファイル %s への書き込み"), o.file.c_str());
-    case Step::LoaderFile: return format(tr("%s の読み込み"), o.file.c_str());
+            return textFormat(tr("ディスクイメージ %s のトラック %d"), o.file.c_str(), o.where);
+        return textFormat(tr("ディスクイメージ %s の読み込み"), o.file.c_str());
+    case Step::ImageWrite: return textFormat(tr("ディスクイメージ %s への書き込み"), o.file.c_str());
+    case Step::RomFile: return textFormat(tr("ROM ファイル %s への書き込み"), o.file.c_str());
+    case Step::LoaderFile: return textFormat(tr("%s の読み込み"), o.file.c_str());
     case Step::Upload: return tr("プログラムの転送");
     case Step::End: return tr("終了コマンド");
     }
@@ -78,9 +68,9 @@ bool inVerifyPhase(const Outcome& o)
 
 std::string verifyPhaseText(const Outcome& o)
 {
-    std::string text = format(tr("%d トラックすべて書き込み済みです."), o.write.tracksWritten);
+    std::string text = textFormat(tr("%d トラックすべて書き込み済みです."), o.write.tracksWritten);
     if (o.lastDone >= 0)
-        text += " " + format(o.operation == Operation::VerifyRewrite
+        text += " " + textFormat(o.operation == Operation::VerifyRewrite
                                  ? tr("トラック %d まで書き直しました.")
                                  : tr("トラック %d まで照合しました."),
                              o.lastDone);
@@ -93,11 +83,11 @@ std::string interruptedText(const Outcome& o)
     if (inVerifyPhase(o))
         return " " + verifyPhaseText(o);
     if (o.lastDone >= 0 && o.step == Step::RomBank)
-        return format(tr(" ROM バンク %02X まで受信しました."), o.lastDone);
+        return textFormat(tr(" ROM バンク %02X まで受信しました."), o.lastDone);
     if (o.lastDone >= 0 && o.operation == Operation::Write)
-        return format(tr(" トラック %d まで書き込みました."), o.lastDone);
+        return textFormat(tr(" トラック %d まで書き込みました."), o.lastDone);
     if (o.lastDone >= 0)
-        return format(tr(" トラック %d まで読み込みました."), o.lastDone);
+        return textFormat(tr(" トラック %d まで読み込みました."), o.lastDone);
     if (o.step == Step::ReadTrack || o.step == Step::WriteTrack)
         return tr(" トラックはひとつも終わっていません.");
     return "";
@@ -115,7 +105,7 @@ std::string causeText(const Outcome& o)
     case Cause::HungUp:
         return tr("回線が切断されました. ケーブルと USB 変換器の接続, 88 の電源を確認してください.");
     case Cause::LineError:
-        return format(tr("通信エラーが生じました%s. ケーブルと USB 変換器の接続を確認してください."),
+        return textFormat(tr("通信エラーが生じました%s. ケーブルと USB 変換器の接続を確認してください."),
                       reasonText(o.systemError).c_str());
     case Cause::Corrupted:
         return tr("データが壊れています. ケーブルを確認するか, -9 (9600 bps) や -s "
@@ -132,14 +122,14 @@ std::string causeText(const Outcome& o)
     // and what to do are what is left to say.
     case Cause::UnknownMedium: return tr("ディスクを確かめるか, -m でメディアを指定してください.");
     case Cause::DiskError:
-        return format(tr("ディスクとドライブを確認してください (応答 %d)."), o.mediumAnswer);
+        return textFormat(tr("ディスクとドライブを確認してください (応答 %d)."), o.mediumAnswer);
     case Cause::WriteProtected: return tr("プロテクトを外してから実行してください.");
     case Cause::Not2D: return tr("2D のディスクとディスクイメージだけを使えます.");
     case Cause::OtherDisk:
         return tr("中断した読み込みとは別のディスクです (トラック 0 が一致しません). 同じディスクを"
                   "入れるか, --resume を付けずに実行して最初から読み込んでください.");
     case Cause::OtherMedium:
-        return format(tr("中断した読み込みとメディアが違います (ドライブのディスクは %s). 同じ"
+        return textFormat(tr("中断した読み込みとメディアが違います (ドライブのディスクは %s). 同じ"
                          "ディスクを入れるか, --resume を付けずに実行して最初から読み込んで"
                          "ください."),
                       d88::mediumName(o.mediumAnswer));
@@ -151,7 +141,7 @@ std::string causeText(const Outcome& o)
     case Cause::Interrupted: return tr("中断しました.") + interruptedText(o);
     case Cause::NoKey: return tr("ドライブにディスクを入れてから実行してください.");
     case Cause::VerifyMismatch:
-        return format(tr("書き直しても一致しないトラックが %d あります. ディスクを替えて"
+        return textFormat(tr("書き直しても一致しないトラックが %d あります. ディスクを替えて"
                          "書き込み直してください."),
                       o.write.verify.tracksDiffering);
     }
@@ -222,21 +212,21 @@ std::string imageOpenMessage(const Outcome& o)
 {
     const char* name = o.file.c_str();
     if (o.cause == Cause::NoImage)
-        return format(tr("ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
+        return textFormat(tr("ディスクイメージ %s に指定されたディスクがありません. ferry2 i %s で"
                          "中身を確認してください."),
                       name, shellQuoted(o.file).c_str());
     if (o.cause == Cause::FolderMissing) {
         const std::string::size_type slash = o.file.find_last_of("/\\");
         const std::string folder = slash == std::string::npos ? "." : o.file.substr(0, slash);
-        return format(tr("ディスクイメージ %s を作れません: フォルダ %s がありません. "
+        return textFormat(tr("ディスクイメージ %s を作れません: フォルダ %s がありません. "
                          "フォルダを作るか, あるフォルダを指定してください."),
                       name, folder.c_str());
     }
     if (o.cause == Cause::DamagedImage)
-        return format(tr("ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
+        return textFormat(tr("ディスクイメージ %s の構造が壊れているため, 追加できません. 別の"
                          "ファイルに読み込んでください."),
                       name);
-    return format(tr("ディスクイメージ %s を開けません%s.%s"), name,
+    return textFormat(tr("ディスクイメージ %s を開けません%s.%s"), name,
                   reasonText(o.systemError).c_str(),
                   o.operation == Operation::Read ? tr(" フォルダの書き込みの権限を確認してください.")
                                                  : "");
@@ -251,8 +241,8 @@ std::string fileMessage(const Outcome& o)
     case Step::LoaderFile:
         // What the file is, where it is looked for, and how the PC-8801 side starts.
         return (o.systemError == 0
-                    ? format(tr("%s が空です. 正しいファイルをこのフォルダに置いてください."), name)
-                    : format(tr("%s を読めません%s. ferry2 を実行するフォルダに置いてください."),
+                    ? textFormat(tr("%s が空です. 正しいファイルをこのフォルダに置いてください."), name)
+                    : textFormat(tr("%s を読めません%s. ferry2 を実行するフォルダに置いてください."),
                              name, reason.c_str())) +
                "\n" +
                tr("ferry2.bas は 88 側の転送プログラムに付いてくる BASIC のローダーで, ferry2 には"
@@ -262,20 +252,20 @@ std::string fileMessage(const Outcome& o)
     case Step::ImageOpen: return imageOpenMessage(o);
     case Step::ImageRead:
         if (o.cause == Cause::NotResumable)
-            return format(tr("ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
+            return textFormat(tr("ディスクイメージ %s の中断した読み込みには, 続きを読むための記録が"
                              "ありません (ほかのツールか古い版で作られたものです). --resume を付けずに"
                              "実行すると, 最初から読み込み直します."),
                           name);
         if (o.where >= 0)
-            return format(tr("ディスクイメージ %s が壊れています (トラック %d). 書き戻せません."),
+            return textFormat(tr("ディスクイメージ %s が壊れています (トラック %d). 書き戻せません."),
                           name, o.where);
-        return format(tr("ディスクイメージ %s が壊れています. 書き戻せません."), name);
+        return textFormat(tr("ディスクイメージ %s が壊れています. 書き戻せません."), name);
     case Step::RomFile:
-        return format(tr("ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+        return textFormat(tr("ROM ファイル %s に書き込めません%s. ディスクの空きと書き込みの権限を"
                          "確認してください."),
                       name, reason.c_str());
     default:
-        return format(tr("ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
+        return textFormat(tr("ディスクイメージ %s に書き込めません%s. ディスクの空きと書き込みの権限を"
                          "確認してください."),
                       name, reason.c_str());
     }
@@ -289,7 +279,7 @@ std::string failureLine(const Outcome& o)
         // upload the agent again, just the cause in its first sentence.
         const std::string cause = causeText(o);
         const std::string::size_type stop = cause.find(". ");
-        return format(tr("%c はコマンドではありません (b, s, r, w, i のどれかです). 88 との接続も"
+        return textFormat(tr("%c はコマンドではありません (b, s, r, w, i のどれかです). 88 との接続も"
                          "できませんでした: %s"),
                       o.notACommand,
                       (stop == std::string::npos ? cause : cause.substr(0, stop + 1)).c_str());
@@ -343,9 +333,9 @@ void printReadSummary(const ReadSummary& s)
     // the run had them.
     std::string extra;
     if (s.resumedTracks > 0)
-        extra += format(tr(", 中断前から %d トラック"), s.resumedTracks);
+        extra += textFormat(tr(", 中断前から %d トラック"), s.resumedTracks);
     if (s.retriesAsked)
-        extra += format(tr(", 読み直し %d トラック"), s.retriedTracks);
+        extra += textFormat(tr(", 読み直し %d トラック"), s.retriedTracks);
     console::out(tr("結果: %d トラック (未フォーマット %d), %d セクタ (ID CRC エラー %d, "
                     "データ CRC エラー %d, アドレスマークなし %d, 削除マーク %d)%s, %u バイト "
                     "-> %s;%d\n"),
@@ -359,15 +349,15 @@ void printWriteSummary(const WriteSummary& s)
     std::string verified;
     const VerifySummary& v = s.verify;
     if (v.verified) {
-        verified = format(tr(", 照合しました (%d トラック"), v.tracksVerified);
+        verified = textFormat(tr(", 照合しました (%d トラック"), v.tracksVerified);
         if (v.tracksRewritten > 0)
-            verified += format(tr(", 書き直し %d トラック"), v.tracksRewritten);
+            verified += textFormat(tr(", 書き直し %d トラック"), v.tracksRewritten);
         if (v.tracksUnverifiable > 0)
-            verified += format(tr(", 読み返せないトラック %d"), v.tracksUnverifiable);
+            verified += textFormat(tr(", 読み返せないトラック %d"), v.tracksUnverifiable);
         if (v.sectorsLeftOut > 0)
-            verified += format(tr(", 書き込み量を超えて照合しないセクタ %d"), v.sectorsLeftOut);
+            verified += textFormat(tr(", 書き込み量を超えて照合しないセクタ %d"), v.sectorsLeftOut);
         if (v.extraSectors > 0)
-            verified += format(tr(", イメージにないセクタ %d"), v.extraSectors);
+            verified += textFormat(tr(", イメージにないセクタ %d"), v.extraSectors);
         verified += ")";
     }
     // The byte count as text: a PRIu64 in a message would not survive its translation.

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
+#include "core/console.h"
+
+inline std::string textFormat(const char* format, ...) FERRY2_PRINTF(1, 2);
 inline std::string textFormat(const char* format, ...)
 {
     va_list args;

@@ -6,6 +6,7 @@
 
 #include "core/bytes.h"
 #include "core/console.h"
+#include "core/text_format.h"
 #include "core/i18n.h"
 #include "image/flux_track.h"
 
@@ -27,17 +28,6 @@ constexpr int kMaxCylinders2D = 42;
 // 50,000 (250 kbit/s at 300 rpm), 2HD 83,333 (500 kbit/s at 360 rpm).
 constexpr long kHighDensityBits = 70000;
 constexpr int kDefaultRpm = 300;
-
-std::string format(const char* text, ...) FERRY2_PRINTF(1, 2);
-std::string format(const char* text, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, text);
-    std::vsnprintf(buffer, sizeof buffer, text, args);
-    va_end(args);
-    return buffer;
-}
 
 uint8_t reversed(uint8_t b)
 {
@@ -154,7 +144,7 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
         return false;
     }
     if (file.size() < static_cast<size_t>(hfe::kBlockSize)) {
-        *error = format(tr("HFE ファイルが途中で切れています (ヘッダが %lu バイトしかありません). "
+        *error = textFormat(tr("HFE ファイルが途中で切れています (ヘッダが %lu バイトしかありません). "
                            "ファイルを取り直してください."),
                         static_cast<unsigned long>(file.size()));
         return false;
@@ -163,13 +153,13 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
     const int cylinders = header[hfe::kCylinders];
     const int sides = header[hfe::kSides];
     if (cylinders == 0 || sides < 1 || sides > 2) {
-        *error = format(tr("HFE ファイルのヘッダが壊れています (シリンダ数 %d, 面数 %d)."),
+        *error = textFormat(tr("HFE ファイルのヘッダが壊れています (シリンダ数 %d, 面数 %d)."),
                         cylinders, sides);
         return false;
     }
     const size_t list = static_cast<size_t>(readLe16(header + hfe::kTrackList)) * hfe::kBlockSize;
     if (list + static_cast<size_t>(cylinders) * hfe::kTrackEntrySize > file.size()) {
-        *error = format(tr("HFE ファイルが途中で切れています (トラック表のオフセット %lu が"
+        *error = textFormat(tr("HFE ファイルが途中で切れています (トラック表のオフセット %lu が"
                            "ファイルの外です). ファイルを取り直してください."),
                         static_cast<unsigned long>(list));
         return false;
@@ -190,7 +180,7 @@ bool readHfe(const std::vector<uint8_t>& file, DiskImage* disk, std::string* err
                             static_cast<size_t>(sides - 1) * hfe::kSideChunk +
                             (length - 1) % hfe::kSideChunk;
         if (last >= file.size()) {
-            *error = format(tr("HFE ファイルが途中で切れています (シリンダ %d のデータ, オフセット %lu "
+            *error = textFormat(tr("HFE ファイルが途中で切れています (シリンダ %d のデータ, オフセット %lu "
                                "から %lu バイトがファイルの終わりを越えます). "
                                "ファイルを取り直してください."),
                             c, static_cast<unsigned long>(start),
