@@ -192,4 +192,19 @@ void repairHeader(uint8_t* header)
         std::memset(header + first, 0, kHeaderSize - first);
 }
 
+D88SectorHeader D88SectorHeader::of(const SectorRecord& s, size_t sectorCount)
+{
+    D88SectorHeader record;
+    record.c = s.c;
+    record.h = s.h;
+    record.r = s.r;
+    record.n = s.n;
+    record.sectorCount = static_cast<uint16_t>(sectorCount);
+    record.density = s.density;
+    record.deleted = s.deleted;
+    record.status = s.status;
+    record.dataSize = static_cast<uint16_t>(s.data.size());
+    return record;
+}
+
 } // namespace d88

@@ -6,6 +6,7 @@
 //           0x01C diskSize (u32)  0x020 trackOffsets[164] (u32)  0x2B0 end
 //  sector   0x0 C  0x1 H  0x2 R  0x3 N  0x4 sectorCount (u16)  0x6 density
 //           0x7 deleted  0x8 status  0x9 reserved[5]  0xE dataSize (u16)  0x10 data
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -84,6 +85,8 @@ struct D88Header {
     static D88Header decode(const uint8_t* in);
 };
 
+struct SectorRecord;
+
 struct D88SectorHeader {
     uint8_t c = 0, h = 0, r = 0, n = 0;
     uint16_t sectorCount = 0;
@@ -94,6 +97,8 @@ struct D88SectorHeader {
 
     void encode(uint8_t* out) const;          // kSectorHeaderSize bytes; reserved zero
     static D88SectorHeader decode(const uint8_t* in);
+    // The stored header of one record of a track of sectorCount records.
+    static D88SectorHeader of(const SectorRecord& s, size_t sectorCount);
 };
 
 // One sector record of a track held in memory, with its data: what a track

@@ -58,7 +58,7 @@ std::vector<uint8_t> encodeD88(const DiskImage& disk)
 {
     std::vector<uint8_t> out(d88::kHeaderSize);
     d88::D88Header header;
-    std::memcpy(header.title, disk.title.data(), std::min<size_t>(disk.title.size(), 16));
+    std::memcpy(header.title, disk.title.data(), std::min<size_t>(disk.title.size(), d88::kTitleLength));
     header.writeProtect = disk.writeProtected ? d88::kProtected : 0;
     header.mediaType = d88::mediaTypeFor(disk.medium);
     const size_t slots = std::min<size_t>(disk.tracks.size(), d88::kTrackCount);
@@ -68,16 +68,7 @@ std::vector<uint8_t> encodeD88(const DiskImage& disk)
             continue;
         header.trackOffsets[t] = static_cast<uint32_t>(out.size());
         for (const d88::SectorRecord& s : track) {
-            d88::D88SectorHeader record;
-            record.c = s.c;
-            record.h = s.h;
-            record.r = s.r;
-            record.n = s.n;
-            record.sectorCount = static_cast<uint16_t>(track.size());
-            record.density = s.density;
-            record.deleted = s.deleted;
-            record.status = s.status;
-            record.dataSize = static_cast<uint16_t>(s.data.size());
+            const d88::D88SectorHeader record = d88::D88SectorHeader::of(s, track.size());
             const size_t at = out.size();
             out.resize(at + d88::kSectorHeaderSize + s.data.size());
             record.encode(out.data() + at);

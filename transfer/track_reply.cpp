@@ -52,16 +52,7 @@ bool decodeTrackReply(const uint8_t* reply, int received, int t, d88::TrackRecor
 bool appendTrack(ImageFile& image, const d88::TrackRecords& track)
 {
     for (const d88::SectorRecord& s : track) {
-        d88::D88SectorHeader record;
-        record.c = s.c;
-        record.h = s.h;
-        record.r = s.r;
-        record.n = s.n;
-        record.sectorCount = static_cast<uint16_t>(track.size());
-        record.density = s.density;
-        record.deleted = s.deleted;
-        record.status = s.status;
-        record.dataSize = static_cast<uint16_t>(s.data.size());
+        const d88::D88SectorHeader record = d88::D88SectorHeader::of(s, track.size());
         uint8_t bytes[d88::kSectorHeaderSize];
         record.encode(bytes);
         if (image.write(bytes, d88::kSectorHeaderSize) != d88::kSectorHeaderSize)
