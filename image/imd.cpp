@@ -1,6 +1,7 @@
 #include "image/imd.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <ctime>
 
 #include "core/bytes.h"
@@ -79,7 +80,8 @@ bool readComment(const std::vector<uint8_t>& file, DiskImage* disk, size_t* data
     if (lineEnd != end) {
         auto titleEnd = std::find(lineEnd + 1, end, '\r');
         titleEnd = std::find(lineEnd + 1, titleEnd, '\n');
-        disk->title.assign(lineEnd + 1, std::min(titleEnd, lineEnd + 1 + 16));
+        disk->title.assign(lineEnd + 1,
+                           lineEnd + 1 + std::min<std::ptrdiff_t>(titleEnd - (lineEnd + 1), 16));
     }
     *dataStart = static_cast<size_t>(end - file.begin()) + 1;
     return true;
@@ -347,6 +349,13 @@ bool writeImd(const DiskImage& disk, bool lossy, std::vector<uint8_t>* file, Imd
         const std::vector<const d88::SectorRecord*> kept = keptSectors(disk.tracks[t], loss);
         if (kept.empty())
             continue;
+        // The track header counts its sectors in one byte.
+        if (kept.size() > 255) {
+            *error = textFormat(tr("トラック %d はセクタが %d 個あり, IMD の 1 トラックに入る "
+                                   "255 個を超えています."),
+                                static_cast<int>(t), static_cast<int>(kept.size()));
+            return false;
+        }
         if (isMixed(kept)) {
             if (!lossy) {
                 *error = textFormat(tr("トラック %d はセクタの大きさか記録密度が混在しているため "

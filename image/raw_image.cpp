@@ -57,7 +57,7 @@ bool parseGeometry(const std::string& text, RawGeometry* g)
             return false;
     }
     return pos == text.size() && g->cylinders >= 1 && g->heads >= 1 && g->heads <= 2 &&
-           g->cylinders * g->heads <= d88::kTrackCount && g->sectors >= 1 && g->sectors <= 64 &&
+           g->cylinders * 2 <= d88::kTrackCount && g->sectors >= 1 && g->sectors <= 64 &&
            g->n >= 0 && g->n <= 6;
 }
 

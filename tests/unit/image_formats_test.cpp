@@ -292,7 +292,7 @@ TEST(ImageFormats, RawSizesAndGeometry)
     EXPECT_TRUE(readRaw(std::vector<uint8_t>(35 * 2 * 16 * 256), &g, &disk, &error)) << error;
     EXPECT_EQ(disk.medium, d88::kMedium2D);
     for (const char* bad : {"", "35,2,16", "35,2,16,1,", "35,3,16,1", "0,2,16,1", "35,2,16,7",
-                            "35;2;16;1", "-1,2,16,1"})
+                            "35;2;16;1", "-1,2,16,1", "100,1,16,1"})
         EXPECT_FALSE(parseGeometry(bad, &g)) << bad;
 }
 
