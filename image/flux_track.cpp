@@ -423,6 +423,10 @@ d88::TrackRecords decodeTrack(const std::vector<uint8_t>& bytes, size_t cells)
     marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
 
     for (size_t k = 0; k < marks.size(); ++k) {
+        // No more records than a D88 track holds: a crafted track of packed
+        // marks would otherwise keep a long data field for every one of them.
+        if (result.size() == static_cast<size_t>(d88::kMaxTrackRecords))
+            break;
         const Mark& id = marks[k];
         if (id.code != kIdMark)
             continue;
